@@ -1,0 +1,28 @@
+# Velmora: build, test and demo on Debian (as root). Every target installs
+# what it needs first (scripts/setup.sh is quick when everything is there).
+BUILD ?= build
+BUILD_DIR := $(abspath $(BUILD))
+JOBS ?= $(shell nproc)
+BENCH := env WINEPREFIX=$(BUILD_DIR)/wineprefix VELMORA_BUILD=$(BUILD_DIR) \
+         VELMORA_KEEPALIVE=$(BUILD_DIR)/bin/WineKeepAlive.exe scripts/winebench.sh
+
+.PHONY: all setup build test demo clean
+
+all: build
+
+setup:
+	scripts/setup.sh
+
+build: setup
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+	      -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+test: build
+	$(BENCH) ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 300
+
+demo: build
+	$(BENCH) scripts/demo.sh
+
+clean:
+	rm -rf $(BUILD_DIR)

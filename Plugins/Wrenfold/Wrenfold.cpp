@@ -1,0 +1,22 @@
+// Wrenfold: the engine plug-in for Outlook Express. What differs from Wrenmark.
+#include "MailPlugIn.h"
+#include "OEDiscovery.h"
+#include "PlugInModule.h"
+
+namespace {
+const char* const kProgramPaths[] = {"C:\\Program Files\\Outlook Express\\msimn.exe"};
+}
+
+const PlugInTraits kThisPlugIn = {
+    "\\Wrenfold.log",
+    true,
+    "\\VLOEPluginLocaleSatellite_ENU.dll",
+    "\\VLOEPluginLocaleSatellite_KOR.dll",
+    "Outlook Express",
+    false,
+    kProgramPaths,
+    1,
+    false,
+    nullptr,
+    BuildOEBackupList,
+};

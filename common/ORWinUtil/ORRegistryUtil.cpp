@@ -1,0 +1,247 @@
+#include "ORRegistryUtil.h"
+
+#include <shlwapi.h>
+#include <cstring>
+#include <vector>
+
+#include "Handles.h"
+#include "Log.h"
+
+const char* const kProductKey = "Software\\Orridge\\Velmora";
+const char* const ORRegistryUtil::kMountName = "TEMP_HIVE";
+
+namespace {
+// Where a restore keeps the incoming tree and the tree it replaces while it
+// works, under the same root as the key being restored. Both are removed
+// before RestoreRegKeyPath returns.
+const char* const kIncomingKey = "Software\\Orridge\\Velmora\\Restore Incoming";
+const char* const kSafetyKey = "Software\\Orridge\\Velmora\\Restore Safety Copy";
+
+// Both privileges for the duration of a hive operation.
+class CPrivilegeScope {
+public:
+    CPrivilegeScope(const char* first, const char* second) : m_first(first), m_second(second) {
+        ORRegistryUtil::EnablePrivilege(m_first, true);
+        if (m_second) ORRegistryUtil::EnablePrivilege(m_second, true);
+    }
+    ~CPrivilegeScope() {
+        ORRegistryUtil::EnablePrivilege(m_first, false);
+        if (m_second) ORRegistryUtil::EnablePrivilege(m_second, false);
+    }
+
+private:
+    const char* m_first;
+    const char* m_second;
+};
+
+// Copies root\source over a freshly created root\target (target deleted first).
+LONG ReplaceTree(HKEY root, const char* target, HKEY source) {
+    LONG rc = ORRegistryUtil::DeleteRegKeyTree(root, target);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
+    CKey created;
+    rc = created.Create(root, target, KEY_ALL_ACCESS);
+    if (rc != ERROR_SUCCESS) return rc;
+    return ORRegistryUtil::CopyRegKeyTree(created, source);
+}
+}  // namespace
+
+LONG ORRegistryUtil::QueryRegValue(HKEY root, const char* subKey, const char* valueName,
+                                   DWORD* type, BYTE* data, DWORD* dataSize) {
+    CKey key;
+    LONG rc = key.Open(root, subKey, KEY_READ);
+    if (rc != ERROR_SUCCESS) {
+        LOG_ERROR("RegOpenKeyEx call has failed.");
+        return rc;
+    }
+    return RegQueryValueExA(key, valueName, nullptr, type, data, dataSize);
+}
+
+LONG ORRegistryUtil::SetRegValue(HKEY root, const char* subKey, const char* valueName, DWORD type,
+                                 const BYTE* data, DWORD dataSize) {
+    CKey key;
+    LONG rc = key.Open(root, subKey, KEY_ALL_ACCESS);
+    if (rc != ERROR_SUCCESS) {
+        LOG_ERROR("RegOpenKeyEx call has failed with error = %d.", static_cast<int>(rc));
+        return rc;
+    }
+    rc = RegSetValueExA(key, valueName, 0, type, data, dataSize);
+    if (rc != ERROR_SUCCESS) LOG_ERROR("RegSetValueEx call has failed with error = %d.", static_cast<int>(rc));
+    return rc;
+}
+
+bool ORRegistryUtil::ReadStringFromRegistry(HKEY root, const char* subKey, const char* valueName,
+                                            std::string& value) {
+    char buffer[kStringBytes + 1] = {};   // one spare byte keeps a full 256-byte value terminated
+    DWORD size = kStringBytes;
+    DWORD type = 0;
+    if (QueryRegValue(root, subKey, valueName, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+        ERROR_SUCCESS) {
+        OutputDebugStringA("ReadStringFromRegistry has failed.\n");
+        return false;
+    }
+    value = buffer;
+    return true;
+}
+
+bool ORRegistryUtil::ReadDwordFromRegistry(HKEY root, const char* subKey, const char* valueName,
+                                           DWORD& value) {
+    DWORD data = 0, size = sizeof(data), type = 0;
+    if (QueryRegValue(root, subKey, valueName, &type, reinterpret_cast<BYTE*>(&data), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    value = data;
+    return true;
+}
+
+bool ORRegistryUtil::WriteDwordToRegistry(HKEY root, const char* subKey, const char* valueName,
+                                          DWORD value) {
+    return SetRegValue(root, subKey, valueName, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                       sizeof(value)) == ERROR_SUCCESS;
+}
+
+bool ORRegistryUtil::RegKeyExists(HKEY root, const char* subKey) {
+    if (!root || !subKey || !*subKey) return false;
+    CKey key;
+    return key.Open(root, subKey, KEY_READ) == ERROR_SUCCESS;
+}
+
+bool ORRegistryUtil::FileExists(const char* path) {
+    WIN32_FIND_DATAA data;
+    CFindHandle find;
+    return find.First(path, data);
+}
+
+bool ORRegistryUtil::EnablePrivilege(const char* name, bool enable) {
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &rawToken))
+        return false;
+    CHandle token(rawToken);
+    TOKEN_PRIVILEGES privileges = {};
+    if (!LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) return false;
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+    SetLastError(ERROR_SUCCESS);
+    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    return GetLastError() == ERROR_SUCCESS;
+}
+
+bool ORRegistryUtil::SaveRegKeyPath(HKEY root, const char* subKey, const char* hivePath) {
+    CPrivilegeScope privileges(SE_BACKUP_NAME, nullptr);
+    CKey key;
+    if (key.Open(root, subKey, KEY_READ) != ERROR_SUCCESS) return false;
+    if (FileExists(hivePath) && !DeleteFileA(hivePath)) return false;
+    return RegSaveKeyA(key, hivePath, nullptr) == ERROR_SUCCESS;
+}
+
+bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char* hivePath) {
+    CPrivilegeScope privileges(SE_RESTORE_NAME, SE_BACKUP_NAME);
+    if (!subKey || !*subKey || !FileExists(hivePath)) return false;
+
+    // A mount left behind by an interrupted restore would block every later one.
+    RegUnLoadKeyA(HKEY_USERS, kMountName);
+
+    // 1. Bring the hive's tree into the registry beside the target. Until this
+    //    has fully worked, nothing of the target has been touched.
+    DeleteRegKeyTree(root, kIncomingKey);
+    LONG rc = RegLoadKeyA(HKEY_USERS, kMountName, hivePath);
+    if (rc != ERROR_SUCCESS) {
+        RegUnLoadKeyA(HKEY_USERS, kMountName);   // a failed load can still leave the mount behind
+        return false;
+    }
+    {
+        CKey mounted;
+        rc = mounted.Open(HKEY_USERS, kMountName, KEY_READ);
+        if (rc == ERROR_SUCCESS) rc = ReplaceTree(root, kIncomingKey, mounted);
+    }
+    if (RegUnLoadKeyA(HKEY_USERS, kMountName) != ERROR_SUCCESS && rc == ERROR_SUCCESS)
+        rc = ERROR_CANTWRITE;
+    if (rc != ERROR_SUCCESS) {
+        DeleteRegKeyTree(root, kIncomingKey);
+        return false;
+    }
+
+    // 2. Keep the current tree, then replace it; put it back on failure.
+    CKey current;
+    bool hadCurrent = current.Open(root, subKey, KEY_READ) == ERROR_SUCCESS;
+    DeleteRegKeyTree(root, kSafetyKey);
+    if (hadCurrent && ReplaceTree(root, kSafetyKey, current) != ERROR_SUCCESS) {
+        DeleteRegKeyTree(root, kSafetyKey);
+        DeleteRegKeyTree(root, kIncomingKey);
+        return false;
+    }
+    current.Close();
+
+    CKey incoming;
+    rc = incoming.Open(root, kIncomingKey, KEY_READ);
+    if (rc == ERROR_SUCCESS) rc = ReplaceTree(root, subKey, incoming);
+    incoming.Close();
+    if (rc != ERROR_SUCCESS) {
+        DeleteRegKeyTree(root, subKey);
+        if (hadCurrent) {
+            CKey safety;
+            if (safety.Open(root, kSafetyKey, KEY_READ) == ERROR_SUCCESS) ReplaceTree(root, subKey, safety);
+        }
+    }
+    DeleteRegKeyTree(root, kSafetyKey);
+    DeleteRegKeyTree(root, kIncomingKey);
+    return rc == ERROR_SUCCESS;
+}
+
+LONG ORRegistryUtil::DeleteRegKeyTree(HKEY root, const char* subKey) {
+    if (!subKey || !*subKey) return ERROR_BADKEY;
+    CKey key;
+    LONG rc = key.Open(root, subKey, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE);
+    if (rc != ERROR_SUCCESS) return rc;
+    for (;;) {
+        char name[kNameBytes] = {};
+        DWORD nameSize = sizeof(name);
+        rc = RegEnumKeyExA(key, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) return rc;
+        rc = DeleteRegKeyTree(key, name);
+        if (rc != ERROR_SUCCESS) return rc;
+    }
+    key.Close();
+    return RegDeleteKeyA(root, subKey);
+}
+
+LONG ORRegistryUtil::CopyRegKeyValues(HKEY sourceRoot, const char* sourceSubKey, HKEY target) {
+    CKey source;
+    LONG rc = source.Open(sourceRoot, sourceSubKey ? sourceSubKey : "", KEY_READ);
+    if (rc != ERROR_SUCCESS) return rc;
+    DWORD valueCount = 0, maxDataLength = 0;
+    rc = RegQueryInfoKeyA(source, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount,
+                          nullptr, &maxDataLength, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    std::vector<BYTE> data(maxDataLength + 1, 0);
+    for (DWORD index = 0; index < valueCount; ++index) {
+        char name[kNameBytes] = {};
+        DWORD nameSize = sizeof(name);
+        DWORD type = 0;
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        rc = RegEnumValueA(source, index, name, &nameSize, nullptr, &type, data.data(), &dataSize);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) return rc;
+        rc = RegSetValueExA(target, name, 0, type, data.data(), dataSize);
+        if (rc != ERROR_SUCCESS) return rc;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG ORRegistryUtil::CopyRegKeyTree(HKEY target, HKEY source) {
+    LONG rc = CopyRegKeyValues(source, "", target);
+    if (rc != ERROR_SUCCESS) return rc;
+    for (DWORD index = 0;; ++index) {
+        char name[kNameBytes] = {};
+        char keyClass[kNameBytes] = {};
+        DWORD nameSize = sizeof(name), classSize = sizeof(keyClass);
+        rc = RegEnumKeyExA(source, index, name, &nameSize, nullptr, keyClass, &classSize, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+        if (rc != ERROR_SUCCESS) return rc;
+        CKey targetChild, sourceChild;
+        rc = targetChild.Create(target, name, KEY_ALL_ACCESS, classSize ? keyClass : nullptr);
+        if (rc == ERROR_SUCCESS) rc = sourceChild.Open(source, name, KEY_READ);
+        if (rc == ERROR_SUCCESS) rc = CopyRegKeyTree(targetChild, sourceChild);
+        if (rc != ERROR_SUCCESS) return rc;
+    }
+}

@@ -1,0 +1,49 @@
+// ORRegistryUtil: registry access beyond single API calls, and the saving and
+// restoring of whole key trees as hive files. All operations are static.
+#pragma once
+#include <windows.h>
+#include <string>
+
+// The product's own key, under HKEY_LOCAL_MACHINE ("Velmora Home") and
+// HKEY_CURRENT_USER ("UI Language", "LogLevel", "Restore Warning Off").
+extern const char* const kProductKey;
+
+class ORRegistryUtil {
+public:
+    static const DWORD kNameBytes = 1024;     // subkey, value and class names
+    static const DWORD kStringBytes = 256;    // ReadStringFromRegistry buffer
+    static const char* const kMountName;      // "TEMP_HIVE" under HKEY_USERS
+
+    // Value access. QueryRegValue and SetRegValue return Win32 error codes.
+    static LONG QueryRegValue(HKEY root, const char* subKey, const char* valueName, DWORD* type,
+                              BYTE* data, DWORD* dataSize);
+    // Never creates keys: the subkey must exist.
+    static LONG SetRegValue(HKEY root, const char* subKey, const char* valueName, DWORD type,
+                            const BYTE* data, DWORD dataSize);
+    // Leaves value untouched on failure; values over 256 bytes fail.
+    static bool ReadStringFromRegistry(HKEY root, const char* subKey, const char* valueName,
+                                       std::string& value);
+    static bool ReadDwordFromRegistry(HKEY root, const char* subKey, const char* valueName,
+                                      DWORD& value);
+    static bool WriteDwordToRegistry(HKEY root, const char* subKey, const char* valueName,
+                                     DWORD value);
+
+    static bool RegKeyExists(HKEY root, const char* subKey);
+    static bool FileExists(const char* path);
+    static bool EnablePrivilege(const char* name, bool enable);
+
+    // Saves root\subKey and everything below it as a hive file, replacing an
+    // existing file. A missing key leaves an existing file untouched.
+    static bool SaveRegKeyPath(HKEY root, const char* subKey, const char* hivePath);
+
+    // Replaces root\subKey with the tree stored in a hive file: afterwards the
+    // key holds exactly the saved tree. The hive is loaded and copied aside
+    // before the key is touched, and the old tree is kept until the new one is
+    // complete: on any failure the key is left as it was before the call.
+    static bool RestoreRegKeyPath(HKEY root, const char* subKey, const char* hivePath);
+
+    static LONG DeleteRegKeyTree(HKEY root, const char* subKey);
+    static LONG CopyRegKeyValues(HKEY sourceRoot, const char* sourceSubKey, HKEY target);
+    // Note the order: target first.
+    static LONG CopyRegKeyTree(HKEY target, HKEY source);
+};

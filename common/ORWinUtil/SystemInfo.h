@@ -1,0 +1,33 @@
+// CSystemInfo: the facts that tie a backup archive to the system it was made
+// on: Windows version numbers, the mail client's program version, the user
+// name. Gathered once at construction; each failure leaves its field empty.
+#pragma once
+#include <windows.h>
+#include <string>
+
+class CSystemInfo {
+public:
+    // programPaths: the mail client's program files, tried in order; the first
+    // that has a version resource gives the application version.
+    // quietWithoutResource: do not log a file without a version resource (1812).
+    // noneFoundMessage: logged when no path gives a version (null: nothing).
+    CSystemInfo(const char* const* programPaths, int pathCount, bool quietWithoutResource,
+                const char* noneFoundMessage);
+    virtual ~CSystemInfo() = default;
+
+    DWORD GetPlatformId() const { return m_platformId; }
+    DWORD GetMajorVersion() const { return m_majorVersion; }
+    DWORD GetMinorVersion() const { return m_minorVersion; }
+    const std::string& GetAppVersion() const { return m_appVersion; }
+    const std::string& GetUserName() const { return m_userName; }
+
+    // "%d.%d.%d.%d" of a program file's version resource; empty on failure.
+    static std::string ReadFileVersion(const char* path, bool quietWithoutResource);
+
+private:
+    DWORD m_platformId = 0;
+    DWORD m_majorVersion = 0;
+    DWORD m_minorVersion = 0;
+    std::string m_appVersion;
+    std::string m_userName;
+};

@@ -1,0 +1,42 @@
+#!/bin/bash
+# Installs what building and testing Velmora needs on Debian (run as root).
+# Idempotent: a warm machine only checks and returns.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+deps="${VELMORA_DEPS:-$here/build/deps}"
+
+need=()
+want=(g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev cmake make dpkg-dev
+      wine wine32:i386 xvfb x11-apps imagemagick zip unzip p7zip-full python3 googletest
+      nsis xdotool)
+for p in "${want[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]}"
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}"
+fi
+
+# minizip comes from Debian's source package (with Debian's patches), unpacked
+# under the build tree; it is never committed.
+if [ ! -f "$deps/minizip/zip.c" ]; then
+  if [ ! -f /etc/apt/sources.list.d/velmora-src.sources ]; then
+    cat > /etc/apt/sources.list.d/velmora-src.sources <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+    apt-get update -q
+  fi
+  rm -rf "$deps/minizip-src" && mkdir -p "$deps/minizip-src"
+  (cd "$deps/minizip-src" && apt-get source -q minizip)
+  src="$(find "$deps/minizip-src" -name zip.c -path '*minizip*' | head -1)"
+  [ -n "$src" ] || { echo "setup: minizip sources not found" >&2; exit 1; }
+  rm -rf "$deps/minizip" && mkdir -p "$deps/minizip"
+  cp "$(dirname "$src")"/*.[ch] "$deps/minizip/"
+  echo "setup: minizip sources in $deps/minizip"
+fi

@@ -1,0 +1,46 @@
+#!/bin/bash
+# Runs a command inside the Wine test bench: the private 32-bit prefix (set to
+# Windows XP), one persistent wineserver, one idle Windows process that keeps
+# Wine's desktop alive, and an Xvfb display. Everything is torn down on exit.
+#   scripts/winebench.sh <command...>
+set -uo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+xvfb_pid=""
+keepalive_pid=""
+teardown() {
+  [ -n "$keepalive_pid" ] && kill "$keepalive_pid" 2>/dev/null
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+}
+trap teardown EXIT
+
+if [ -z "${VELMORA_USE_DISPLAY:-}" ]; then
+  # A display number of our own, free of other X servers.
+  for n in $(seq 91 140); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { disp=$n; break; }
+  done
+  Xvfb ":$disp" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$disp"
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$disp" ] && break; sleep 0.1; done
+fi
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "winebench: creating Wine prefix $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+wine reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
+wineserver -p
+keepalive="${VELMORA_KEEPALIVE:-$root/build/bin/WineKeepAlive.exe}"
+if [ -f "$keepalive" ]; then
+  wine "$keepalive" >/dev/null 2>&1 &
+  keepalive_pid=$!
+fi
+
+"$@"
