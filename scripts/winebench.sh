@@ -19,14 +19,15 @@ teardown() {
 trap teardown EXIT
 
 if [ -z "${VELMORA_USE_DISPLAY:-}" ]; then
-  # A display number of our own, free of other X servers.
-  for n in $(seq 91 140); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { disp=$n; break; }
-  done
-  Xvfb ":$disp" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb picks a free display itself and reports its number.
+  displayfile="$(mktemp)"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
   xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+  disp="$(head -1 "$displayfile")"
+  rm -f "$displayfile"
+  [ -n "$disp" ] || { echo "winebench: Xvfb did not start" >&2; exit 1; }
   export DISPLAY=":$disp"
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$disp" ] && break; sleep 0.1; done
 fi
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -1,0 +1,68 @@
+// CUnzipper: reads a backup archive and extracts single entries.
+//
+// Extraction never writes outside the folder it is given: an entry name with a
+// ".." component, a drive, a leading "\" or a UNC prefix is refused. An entry
+// is written to a temporary file beside its destination, checked against its
+// stored CRC-32 and size, and only then moved over the destination; an entry
+// cannot inflate past its declared size.
+#pragma once
+#include <windows.h>
+
+struct ZipEntryInfo {
+    char name[MAX_PATH + 1];   // every "/" turned into "\"
+    char comment[256];
+    DWORD versionMadeBy;
+    DWORD versionNeeded;
+    DWORD flags;
+    DWORD compressionMethod;
+    DWORD dosDate;             // date in the high 16 bits, time in the low 16 bits
+    DWORD crc;
+    ULONGLONG compressedSize;
+    ULONGLONG uncompressedSize;
+    DWORD internalAttributes;
+    DWORD externalAttributes;
+    bool isFolder;             // external attributes carry FILE_ATTRIBUTE_DIRECTORY
+};
+
+class CUnzipper {
+public:
+    explicit CUnzipper(const char* archivePath = nullptr);
+    virtual ~CUnzipper();   // CloseArchive
+    CUnzipper(const CUnzipper&) = delete;
+    CUnzipper& operator=(const CUnzipper&) = delete;
+
+    bool OpenArchive(const char* archivePath);
+    void CloseArchive();
+    bool IsOpen() const { return m_unzip != nullptr; }
+    // The archive's full path without its extension.
+    const char* GetOutputFolder() const { return m_outputFolder; }
+
+    // Full entry name, without regard to case; with ignorePath, failing that,
+    // the first entry whose base name matches.
+    bool GotoFile(const char* name, bool ignorePath);
+    // extension: null or empty for any entry, else "txt" and the like.
+    bool GotoFirstEntry(const char* extension = nullptr);
+    bool GotoNextEntry(const char* extension = nullptr);
+    bool GetEntryInfo(ZipEntryInfo& info);
+
+    // Extracts the current entry into targetFolder (null: the output folder),
+    // under its entry name, or its base name with ignorePath. A folder entry
+    // creates that folder.
+    bool UnzipFile(const char* targetFolder, bool ignorePath);
+    // Extracts the current file entry to exactly this path (its folder must be
+    // creatable); same checks as UnzipFile.
+    bool UnzipFileTo(const char* destinationPath);
+
+    // True when the entry name is safe to place under a folder: relative, no
+    // drive, no "..", no UNC or leading backslash, and not longer than a path.
+    static bool IsSafeEntryName(const char* name);
+
+private:
+    void* m_unzip = nullptr;              // minizip unzFile
+    char m_outputFolder[MAX_PATH] = {};
+};
+
+// Creates a folder and its missing parents; true when it exists as a folder.
+bool CreateFolderPath(const char* path);
+// Sets the file's creation and last-write times from a DOS date-time (local).
+bool SetFileTimeFromDos(const char* path, DWORD dosDateTime);

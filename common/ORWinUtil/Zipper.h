@@ -1,0 +1,39 @@
+// CZipper: writes a backup archive from files and folders on disk.
+//
+// Entry names are paths relative to the root folder, with backslashes exactly
+// as Windows has them; a folder is an entry of its own ending in "\" with no
+// data. Files are deflated at zlib's default level; each entry carries the
+// source's last-write time (local, DOS format) and Windows attributes as its
+// external attributes. Files of 4 GiB and more get zip64 extensions; smaller
+// ones are plain zip.
+#pragma once
+#include <windows.h>
+
+class CZipper {
+public:
+    // With an archive path, OpenArchive is called at once.
+    CZipper(const char* archivePath = nullptr, const char* rootFolder = nullptr, bool append = false);
+    virtual ~CZipper();   // CloseArchive
+    CZipper(const CZipper&) = delete;
+    CZipper& operator=(const CZipper&) = delete;
+
+    // rootFolder null: the archive's own folder. Empty text: no root.
+    bool OpenArchive(const char* archivePath, const char* rootFolder = nullptr, bool append = false);
+    // Writes the central directory. False when the archive could not be
+    // completed (the file on disk is then not a valid archive).
+    bool CloseArchive();
+    bool IsOpen() const { return m_zip != nullptr; }
+    const char* GetRootFolder() const { return m_rootFolder; }
+
+    // ignorePath: store the base name only. A file that cannot be opened
+    // exclusively is not added. False when anything of the file is missing
+    // from the entry (a read or a write failed).
+    bool AddFile(const char* path, bool ignorePath);
+    // The folder entry, then everything below it (names starting with "." are
+    // skipped); failures inside the recursion do not fail the call.
+    bool AddFolder(const char* path, bool ignorePath);
+
+private:
+    void* m_zip = nullptr;              // minizip zipFile
+    char m_rootFolder[MAX_PATH] = {};   // ends in a backslash when set
+};
