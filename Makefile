@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 BENCH := env WINEPREFIX=$(BUILD_DIR)/wineprefix VELMORA_BUILD=$(BUILD_DIR) \
          VELMORA_KEEPALIVE=$(BUILD_DIR)/bin/WineKeepAlive.exe scripts/winebench.sh
 
-.PHONY: all setup build test demo clean
+.PHONY: all setup build test installer demo clean
 
 all: build
 
@@ -21,7 +21,11 @@ build: setup
 test: build
 	$(BENCH) ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 300
 
-demo: build
+# The setup program, built from whatever the home directory holds.
+installer: build
+	installer/build.sh $(BUILD_DIR)/home $(BUILD_DIR)/VelmoraSetup-1.5.exe
+
+demo: installer
 	$(BENCH) scripts/demo.sh
 
 clean:
