@@ -9,6 +9,8 @@ run() { "$root/scripts/wine-run.sh" "$@"; }
 
 setup="$build/VelmoraSetup-1.5.exe"
 [ -f "$setup" ] || { echo "DEMO FAILED: $setup missing (make installer)"; exit 1; }
+# Wine would mirror the Start-menu shortcut into the Linux desktop's menus.
+run reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d '' /f >/dev/null 2>&1
 echo "== Installing Velmora: VelmoraSetup-1.5.exe /S (into C:\\Program Files\\Velmora)"
 if ! run "$setup" /S; then
   echo "DEMO FAILED: the setup program reported an error"
