@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "PlugInModule.h"
 #include "SystemInfo.h"
+#include "Unzipper.h"
 
 namespace {
 const char kSummaryName[] = "summary.txt";
@@ -112,4 +113,45 @@ std::string FormatSummaryMessage(const std::string& messageTemplate, const std::
     }
     text.resize(end);
     return text;
+}
+
+bool VerifySystemSummary(CUnzipper& archive, const CSystemInfo& current, HMODULE strings) {
+    char temp[MAX_PATH + 1] = {};
+    DWORD length = GetTempPathA(MAX_PATH, temp);
+    if (length == 0 || length > MAX_PATH) {
+        LOG_ERROR("GetTempPath call failed with error %d.", static_cast<int>(GetLastError()));
+        return false;
+    }
+    if (!archive.GotoFile(kSummaryName, true)) {
+        LOG_ERROR("Failed to find %s in the backup file.", kSummaryName);
+        return false;
+    }
+    std::string folder = temp;
+    if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+    std::string path = folder + "\\" + kSummaryName;
+    if (path.size() >= MAX_PATH) {
+        LOG_ERROR("The path %s is too long.", path.c_str());
+        return false;
+    }
+    if (!archive.UnzipFile(folder.c_str(), true)) {
+        LOG_ERROR("UnzipFile call failed.");
+        return false;
+    }
+    FilePtr file(fopen(path.c_str(), "r"), &fclose);
+    if (!file) {
+        LOG_ERROR("_tfopen call on %s failed with error %d.", path.c_str(), static_cast<int>(GetLastError()));
+        return false;
+    }
+    SummaryVerdict verdict = CompareSystemSummary(file.get(), current);
+    file.reset();
+    if (verdict.message == 0) return true;
+
+    std::string text = FormatSummaryMessage(LoadPlugInString(strings, verdict.message), verdict.storedUserName);
+    std::string caption = LoadPlugInString(strings, kStringRestoreFailedCaption);
+    MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
+    return false;
+}
+
+bool VerifySystemSummary(CUnzipper& archive) {
+    return VerifySystemSummary(archive, *g_PlugIn.systemInfo, g_PlugIn.satellite);
 }

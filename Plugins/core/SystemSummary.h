@@ -7,6 +7,7 @@
 #include <string>
 
 class CSystemInfo;
+class CUnzipper;
 
 // The three summary lines, each ending in a bare line feed.
 std::string FormatSystemSummary(const CSystemInfo& info);
@@ -32,3 +33,11 @@ SummaryVerdict CompareSystemSummary(FILE* summary, const CSystemInfo& current);
 // A mismatch message: the template's "%s" replaced by the stored user name and
 // "%%" by "%", cut at a character boundary to fit a 512-byte buffer.
 std::string FormatSummaryMessage(const std::string& messageTemplate, const std::string& storedUserName);
+
+// Extracts the archive's "summary.txt" (wherever it lies in the archive) into
+// the temporary folder and compares it with the current system. A mismatch is
+// shown in a message box without owner, with texts from the given module, and
+// gives false; any other failure is logged and gives false without a box.
+bool VerifySystemSummary(CUnzipper& archive, const CSystemInfo& current, HMODULE strings);
+// The same with the plug-in's own system information and satellite library.
+bool VerifySystemSummary(CUnzipper& archive);
