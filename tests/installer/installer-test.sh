@@ -58,6 +58,8 @@ WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" wineboot -i >/dev/null 2>
 run reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
 # Wine would mirror the Start-menu shortcut into the Linux desktop's menus.
 run reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d '' /f >/dev/null 2>&1
+# Outlook's plug-in is offered only where Office has left its keys.
+run reg add 'HKCU\Software\Microsoft\Office\11.0' /f >/dev/null 2>&1
 wineserver -p
 
 echo "== Building the setup program from $build/home"
