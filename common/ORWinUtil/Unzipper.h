@@ -8,6 +8,8 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
+
 struct ZipEntryInfo {
     char name[MAX_PATH + 1];   // every "/" turned into "\"
     char comment[256];
@@ -58,6 +60,13 @@ public:
     static bool IsSafeEntryName(const char* name);
 
 private:
+    struct Work;   // copy buffers and the inflate stream, made once per object
+
+    bool SkipToExtension(const char* extension);
+    bool ExtractTo(const ZipEntryInfo& info, const char* destination);
+    bool CopyEntryData(const ZipEntryInfo& info, HANDLE file);
+
+    std::unique_ptr<Work> m_work;
     void* m_unzip = nullptr;              // minizip unzFile
     char m_outputFolder[MAX_PATH] = {};
 };

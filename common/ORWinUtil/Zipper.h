@@ -9,6 +9,8 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
+
 class CZipper {
 public:
     // With an archive path, OpenArchive is called at once.
@@ -34,6 +36,14 @@ public:
     bool AddFolder(const char* path, bool ignorePath);
 
 private:
+    struct Work;   // copy buffers and the deflate stream, made once per object
+
+    bool SourcePath(const char* path, char (&out)[MAX_PATH]) const;
+    bool WriteEntry(const char* name, const FILETIME& lastWrite, DWORD attributes, HANDLE file,
+                    ULONGLONG size);
+    bool DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc);
+
+    std::unique_ptr<Work> m_work;
     void* m_zip = nullptr;              // minizip zipFile
     char m_rootFolder[MAX_PATH] = {};   // ends in a backslash when set
 };

@@ -1,0 +1,71 @@
+// Console front end of CZipper/CUnzipper for the interoperation checks:
+//   ZipTool zip <archive> [<folder>]   the folder and its content, named from its parent
+//                                      (no folder: an empty archive)
+//   ZipTool add <archive> <file>       one file, named by its base name
+//   ZipTool list <archive>             one line per entry: name, size, CRC-32, kind
+//   ZipTool extract <archive> <folder> every entry below the folder
+// Exit code 0 when everything succeeded.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Unzipper.h"
+#include "Zipper.h"
+
+namespace {
+
+std::string ParentOf(const char* path) {
+    std::string text = path;
+    while (text.size() > 3 && text.back() == '\\') text.pop_back();
+    size_t slash = text.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : text.substr(0, slash + 1);
+}
+
+int Write(const char* archive, const char* source, bool folder) {
+    CZipper zip(archive, source ? ParentOf(source).c_str() : nullptr);
+    if (!zip.IsOpen()) {
+        fprintf(stderr, "cannot create %s\n", archive);
+        return 1;
+    }
+    bool added = !source || (folder ? zip.AddFolder(source, false) : zip.AddFile(source, false));
+    bool closed = zip.CloseArchive();
+    if (!added || !closed) fprintf(stderr, "adding %s failed\n", source);
+    return added && closed ? 0 : 1;
+}
+
+int Walk(const char* archive, const char* target) {
+    CUnzipper unzip(archive);
+    if (!unzip.IsOpen()) {
+        fprintf(stderr, "cannot open %s\n", archive);
+        return 1;
+    }
+    int failures = 0;
+    for (bool ok = unzip.GotoFirstEntry(); ok; ok = unzip.GotoNextEntry()) {
+        ZipEntryInfo info;
+        if (!unzip.GetEntryInfo(info)) {
+            ++failures;
+            continue;
+        }
+        if (!target) {
+            printf("%s\t%llu\t%08lx\t%s\n", info.name, info.uncompressedSize, info.crc,
+                   info.isFolder ? "folder" : "file");
+        } else if (!unzip.UnzipFile(target, false)) {
+            fprintf(stderr, "extracting %s failed\n", info.name);
+            ++failures;
+        }
+    }
+    return failures ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && strcmp(argv[1], "zip") == 0) return Write(argv[2], argc >= 4 ? argv[3] : nullptr, true);
+    if (argc >= 4 && strcmp(argv[1], "add") == 0) return Write(argv[2], argv[3], false);
+    if (argc >= 3 && strcmp(argv[1], "list") == 0) return Walk(argv[2], nullptr);
+    if (argc >= 4 && strcmp(argv[1], "extract") == 0) return Walk(argv[2], argv[3]);
+    fprintf(stderr, "usage: ZipTool zip|add <archive> <source> | list <archive> | extract <archive> <folder>\n");
+    return 2;
+}
