@@ -37,6 +37,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w
 fi
 wine reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
+# Unmanaged windows: without a window manager, hiding a managed window waits
+# 2 s for a state change that never comes.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wineserver -p
 keepalive="${VELMORA_KEEPALIVE:-$root/build/bin/WineKeepAlive.exe}"
 if [ -f "$keepalive" ]; then

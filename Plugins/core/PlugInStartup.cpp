@@ -14,7 +14,7 @@ std::string FindHomeDirectory() {
     DWORD size = kPathBytes, type = 0;
     if (ORRegistryUtil::QueryRegValue(HKEY_LOCAL_MACHINE, kProductKey, "Velmora Home", &type,
                                       reinterpret_cast<BYTE*>(home), &size) == ERROR_SUCCESS &&
-        strlen(home) < kPathBytes - 1) {
+        strlen(home) < kPathBytes) {   // at most 259 characters
         return std::string(home) + "\\";
     }
     LOG_ERROR("Failed to read the Velmora home directory from registry. Use the current directory instead.");

@@ -13,6 +13,12 @@ public:
     // noneFoundMessage: logged when no path gives a version (null: nothing).
     CSystemInfo(const char* const* programPaths, int pathCount, bool quietWithoutResource,
                 const char* noneFoundMessage);
+    // Facts given rather than gathered: those of another system, such as the
+    // one a backup archive was made on.
+    CSystemInfo(DWORD platformId, DWORD majorVersion, DWORD minorVersion, const std::string& appVersion,
+                const std::string& userName)
+        : m_platformId(platformId), m_majorVersion(majorVersion), m_minorVersion(minorVersion),
+          m_appVersion(appVersion), m_userName(userName) {}
     virtual ~CSystemInfo() = default;
 
     DWORD GetPlatformId() const { return m_platformId; }
