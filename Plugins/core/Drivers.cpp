@@ -10,12 +10,10 @@
 #include "MailPlugIn.h"
 #include "PlugInModule.h"
 #include "ProgressDlg.h"
+#include "SummaryCheck.h"
 #include "SystemSummary.h"
 #include "Unzipper.h"
 #include "Zipper.h"
-
-bool WriteSystemSummary(const char* path);
-bool VerifySystemSummary(CUnzipper& unzipper);
 
 namespace {
 const char* const kProgressTitle = "Please Wait..";
@@ -118,7 +116,7 @@ int BackupWorker(WorkerContext* context) {
                 const std::string summary = stagingFolder + "\\summary.txt";
                 if (IsTerminationRequested(context)) {
                     LOG_ERROR("The backup was cancelled; the existing backup file is kept.");
-                } else if (!WriteSystemSummary(summary.c_str()) || !zipper.AddFile(summary.c_str(), false)) {
+                } else if (!WriteSystemSummary(summary) || !zipper.AddFile(summary.c_str(), false)) {
                     LOG_ERROR("Failed to write system info.");
                 } else if (!zipper.CloseArchive()) {
                     LOG_ERROR("Failed to close Zip file %s.", scratch.TempArchive().c_str());

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "StandIns.h"
 #include "TestSupport.h"
 
 namespace mailfixture {
@@ -302,7 +303,6 @@ bool AddIdentity(const std::string& profileFolder, const OEIdentity& identity, i
 }
 
 bool SetUp(const std::string& profileFolder, bool withProgramFiles) {
-    (void)withProgramFiles;   // the program stand-ins arrive with the stand-in support
     SetEnvironmentVariableA("USERPROFILE", profileFolder.c_str());
     const auto& identities = Identities();
     bool ok = SetString(HKEY_CURRENT_USER, kIdentitiesKey, "Default User ID", identities[0].id);
@@ -316,6 +316,7 @@ bool SetUp(const std::string& profileFolder, bool withProgramFiles) {
     ok &= SetUpAccounts();
     ok &= SetUpAddressBook(profileFolder);
     ok &= SetUpOutlook(profileFolder);
+    if (withProgramFiles) ok &= InstallStandIns();
     return ok;
 }
 
