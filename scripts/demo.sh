@@ -12,6 +12,7 @@ echo "== Installing the home directory into C:\\Program Files\\Velmora"
 rm -rf "$home" && mkdir -p "$home"
 cp -r "$build/home/." "$home/"
 run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d 'C:\Program Files\Velmora' /f >/dev/null
+"$root/scripts/demo-oe.sh" "$build" || { echo "DEMO FAILED"; exit 1; }
 echo "== Loading the engine plug-ins through the host"
 if run "$build/bin/PlugInCheck.exe"; then
   echo "DEMO SUCCEEDED"
