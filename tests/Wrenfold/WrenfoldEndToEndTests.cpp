@@ -4,6 +4,11 @@
 
 #include "WrenfoldHarness.h"
 
+#include <algorithm>
+
+#include "Unzipper.h"
+#include "Zipper.h"
+
 using namespace testsupport;
 
 namespace {
@@ -320,4 +325,42 @@ TEST_F(WrenfoldTest, AFailingBackupTouchesNothingOfTheUsers) {
     EXPECT_EQ(previous, now);
     EXPECT_EQ((std::vector<std::string>{"Outlook Express.vlb", "Outlook Express\\Inbox\\mine.dbx"}),
               FolderListing(target.Path()));
+}
+
+TEST_F(WrenfoldTest, ADamagedIdentityHiveLeavesTheCurrentIdentityIntact) {
+    const auto& alice = Identity("Alice Martin");
+    StartPlugIn();
+    Find(BackupList(), "Alice Martin")->Enable();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+
+    // The same archive with a damaged "Identity.txt".
+    ScratchFolder unpacked;
+    {
+        CUnzipper unzipper;
+        ASSERT_TRUE(unzipper.OpenArchive(Archive().c_str()));
+        for (bool more = unzipper.GotoFirstEntry(); more; more = unzipper.GotoNextEntry())
+            ASSERT_TRUE(unzipper.UnzipFile(unpacked.Path().c_str(), false));
+    }
+    ASSERT_TRUE(WriteFileBytes(unpacked / (IdentityFolder(alice) + "\\Identity.txt"), "WINE REGISTRY damaged\n\x01\x02"));
+    ASSERT_TRUE(DeleteFileA(Archive().c_str()));
+    {
+        CZipper zipper(Archive().c_str(), unpacked.Path().c_str());
+        ASSERT_TRUE(zipper.AddFolder((unpacked / kTop).c_str(), false));
+        ASSERT_TRUE(zipper.CloseArchive());
+    }
+
+    // The user meanwhile uses another identity of that name.
+    ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), alice));
+    mailfixture::OEIdentity current = {"{12345678-1234-1234-1234-123456789ABC}", "Alice Martin", alice.storeRoot};
+    ASSERT_TRUE(mailfixture::AddIdentity(profile.Path(), current, 9));
+    const std::string currentTree = DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + current.id);
+    StopPlugIn();
+    StartPlugIn();
+    ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
+    ASSERT_EQ(1u, RestoreList().size());
+    EnableAll();
+    EXPECT_EQ(0, Restore());
+    EXPECT_EQ(currentTree, DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + current.id));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + alice.id));
+    EXPECT_NE(std::string::npos, NewLog().find("Failed to store Identity registry key."));
 }
