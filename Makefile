@@ -25,8 +25,10 @@ test: build
 installer: build
 	installer/build.sh $(BUILD_DIR)/home $(BUILD_DIR)/VelmoraSetup-1.5.exe
 
+# The demo has a Wine prefix of its own, so that what the tests leave in theirs
+# (an earlier "Velmora Home", test identities) never shapes what it shows.
 demo: installer
-	$(BENCH) scripts/demo.sh
+	$(BENCH:$(BUILD_DIR)/wineprefix=$(BUILD_DIR)/demoprefix) scripts/demo.sh
 
 clean:
 	rm -rf $(BUILD_DIR)

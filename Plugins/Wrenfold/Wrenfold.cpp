@@ -19,4 +19,10 @@ const PlugInTraits kThisPlugIn = {
     false,
     nullptr,
     BuildOEBackupList,
+    "Outlook Express",
+    "Failed to create Outlook Express backup folder.",
+    "Failed to add a folder to Zip file.",
+    "CopyFile call failed with %d.",
+    CatalogueOEEntry,
+    RestoreOEContainer,
 };

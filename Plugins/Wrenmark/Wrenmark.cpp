@@ -23,4 +23,10 @@ const PlugInTraits kThisPlugIn = {
     true,
     "Failed to find Outlook.exe file.",
     BuildOTBackupList,
+    "Outlook",
+    "Failed to create Outlook backup folder %s.",
+    "Failed to add a folder to Zip file %s.",
+    "CopyFile call failed with error = %d.",
+    nullptr,
+    nullptr,
 };

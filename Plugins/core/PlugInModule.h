@@ -9,6 +9,7 @@
 
 class CMailPlugIn;
 class CSystemInfo;
+class CUnzipper;
 
 // String identifiers of the plug-in satellite libraries.
 enum PlugInStringId : UINT {
@@ -44,6 +45,20 @@ struct PlugInTraits {
     const char* noProgramMessage;       // Wrenmark: "Failed to find Outlook.exe file."
     // Fills the backup engine's identity list from the live system.
     void (*buildBackupList)(CMailPlugIn& engine);
+
+    // The archive is archiveBaseName + ".vlb" in the target folder; every
+    // entry name starts with archiveBaseName, the staging folder's name.
+    const char* archiveBaseName;
+    const char* stagingCreateFailedFormat;   // may hold one %s, the staging folder
+    const char* stagingAddFailedFormat;      // may hold one %s, the staging folder
+    const char* copyFailedFormat;            // CopyFolder's per-file message, one %d
+    // Classifies one archive entry while InitRestore builds the restore
+    // engine's list; null: the archive holds nothing this plug-in restores.
+    void (*catalogueEntry)(CMailPlugIn& restoreEngine, const std::string& name, bool isFolder);
+    // Restores one selected container of the restore engine; null: the
+    // container's own Restore. Returns what the container returned.
+    bool (*restoreContainer)(CMailPlugIn& backupEngine, CBackupIdentity& container,
+                             const std::string& archive, CUnzipper& unzipper, WorkerContext* context);
 };
 extern const PlugInTraits kThisPlugIn;
 

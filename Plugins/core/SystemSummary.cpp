@@ -116,34 +116,29 @@ std::string FormatSummaryMessage(const std::string& messageTemplate, const std::
 }
 
 bool VerifySystemSummary(CUnzipper& archive, const CSystemInfo& current, HMODULE strings) {
-    char temp[MAX_PATH + 1] = {};
-    DWORD length = GetTempPathA(MAX_PATH, temp);
-    if (length == 0 || length > MAX_PATH) {
+    // A file of its own in the temporary folder, removed afterwards: two
+    // checks never read each other's summary, and nothing is left behind.
+    char folder[MAX_PATH] = {};
+    char path[MAX_PATH] = {};
+    DWORD length = GetTempPathA(sizeof(folder), folder);
+    if (length == 0 || length >= sizeof(folder) || !GetTempFileNameA(folder, "vls", 0, path)) {
         LOG_ERROR("GetTempPath call failed with error %d.", static_cast<int>(GetLastError()));
         return false;
     }
+    SummaryVerdict verdict;
+    bool read = false;
     if (!archive.GotoFile(kSummaryName, true)) {
         LOG_ERROR("Failed to find %s in the backup file.", kSummaryName);
-        return false;
-    }
-    std::string folder = temp;
-    if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
-    std::string path = folder + "\\" + kSummaryName;
-    if (path.size() >= MAX_PATH) {
-        LOG_ERROR("The path %s is too long.", path.c_str());
-        return false;
-    }
-    if (!archive.UnzipFile(folder.c_str(), true)) {
+    } else if (!archive.UnzipFileTo(path)) {
         LOG_ERROR("UnzipFile call failed.");
-        return false;
+    } else if (FilePtr file{fopen(path, "r"), &fclose}) {
+        verdict = CompareSystemSummary(file.get(), current);
+        read = true;
+    } else {
+        LOG_ERROR("_tfopen call on %s failed with error %d.", path, static_cast<int>(GetLastError()));
     }
-    FilePtr file(fopen(path.c_str(), "r"), &fclose);
-    if (!file) {
-        LOG_ERROR("_tfopen call on %s failed with error %d.", path.c_str(), static_cast<int>(GetLastError()));
-        return false;
-    }
-    SummaryVerdict verdict = CompareSystemSummary(file.get(), current);
-    file.reset();
+    DeleteFileA(path);
+    if (!read) return false;
     if (verdict.message == 0) return true;
 
     std::string text = FormatSummaryMessage(LoadPlugInString(strings, verdict.message), verdict.storedUserName);

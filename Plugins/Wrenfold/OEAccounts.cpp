@@ -1,0 +1,65 @@
+#include "OEItems.h"
+
+#include "Handles.h"
+#include "Log.h"
+#include "ORRegistryUtil.h"
+#include "PlugInModule.h"
+#include "ProgressDlg.h"
+#include "Zipper.h"
+
+namespace {
+const char* const kSharedAccounts = "Software\\Microsoft\\Internet Account Manager\\Accounts";
+}
+
+bool COEAccounts::ChooseKey(std::string& keyPath, LONG& error) const {
+    CKey key;
+    keyPath = kSharedAccounts;
+    if (key.Open(HKEY_CURRENT_USER, keyPath.c_str(), KEY_READ) == ERROR_SUCCESS) return true;
+    std::string own = "Identities\\" + m_id + "\\" + kSharedAccounts;
+    error = key.Open(HKEY_CURRENT_USER, own.c_str(), KEY_READ);
+    if (error != ERROR_SUCCESS) return false;
+    keyPath = own;
+    return true;
+}
+
+bool COEAccounts::Backup(std::string folder, CZipper* zipper, WorkerContext* context) {
+    std::string keyPath;
+    LONG error = ERROR_SUCCESS;
+    if (!zipper) return false;
+    if (!ChooseKey(keyPath, error)) {
+        // No accounts on this system: nothing to save.
+        LOG_ERROR("RegOpenKeyEx call failed with %d.", static_cast<int>(error));
+        return false;
+    }
+    const std::string accounts = folder + "\\Accounts";
+    const std::string file = accounts + "\\Accounts.txt";
+    bool ok = AddStagingFolder(accounts, *zipper, "Failed to create Accounts backup folder %s.");
+    if (ok && !ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, keyPath.c_str(), file.c_str())) {
+        LOG_ERROR("ORRegistryUtil::SaveRegKeyPath call failed.");
+        ok = false;
+    }
+    if (ok && !zipper->AddFile(file.c_str(), false)) {
+        LOG_ERROR("Failed to add %s to zip file.", file.c_str());
+        ok = false;
+    }
+    if (!ok) {
+        RecordItemFailure();
+        return false;
+    }
+    ProgressStep(context, LoadPlugInString(kStringBackupAccounts));
+    return true;
+}
+
+bool COEAccounts::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {
+    std::string keyPath;
+    LONG error = ERROR_SUCCESS;
+    if (!ChooseKey(keyPath, error)) keyPath = kSharedAccounts;
+    const char* failure = nullptr;
+    if (!unzipper || !RestoreKeyFromEntry(*unzipper, m_entry, HKEY_CURRENT_USER, keyPath, &failure)) {
+        LOG_ERROR("%s", failure ? failure : "Failed to restore Accounts registry.");
+        RecordItemFailure();
+        return false;
+    }
+    ProgressStep(context, LoadPlugInString(kStringRestoreAccounts));
+    return true;
+}

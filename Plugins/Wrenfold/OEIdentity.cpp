@@ -1,0 +1,53 @@
+#include "OEItems.h"
+
+#include <cstring>
+
+#include "Log.h"
+#include "ORRegistryUtil.h"
+#include "Zipper.h"
+
+namespace {
+const char* const kUserRoot = "HKEY_CURRENT_USER\\";
+
+std::string KeyPathOf(const std::string& fullKeyName) {
+    const size_t prefix = strlen(kUserRoot);
+    return fullKeyName.compare(0, prefix, kUserRoot) == 0 ? fullKeyName.substr(prefix) : fullKeyName;
+}
+
+std::string ReadUserName(const std::string& keyPath) {
+    std::string name;
+    ORRegistryUtil::ReadStringFromRegistry(HKEY_CURRENT_USER, keyPath.c_str(), "Username", name);
+    return name;
+}
+}  // namespace
+
+COEIdentity::COEIdentity(const std::string& id, const std::string& fullKeyName)
+    : CIdentityBase(ReadUserName(KeyPathOf(fullKeyName))),
+      m_id(id),
+      m_fullKeyName(fullKeyName),
+      m_keyPath(KeyPathOf(fullKeyName)) {}
+
+COEIdentity::COEIdentity(const std::string& id, const std::string& userName, const std::string& fullKeyName)
+    : CIdentityBase(userName), m_id(id), m_fullKeyName(fullKeyName), m_keyPath(KeyPathOf(fullKeyName)) {}
+
+bool COEIdentity::BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) {
+    ownFolder = parentFolder + "\\" + GetFolderName();
+    const std::string file = ownFolder + "\\Identity.txt";
+    if (!AddStagingFolder(ownFolder, zipper, "Failed to create Identity backup folder %s.")) return false;
+    if (!ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, m_keyPath.c_str(), file.c_str())) {
+        LOG_ERROR("Failed to backup Identity registry key.");
+        return false;
+    }
+    if (!zipper.AddFile(file.c_str(), false)) {
+        LOG_ERROR("Failed to add a file to zip file %s.", file.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool COEIdentity::RestoreOwnData(CUnzipper& unzipper) {
+    const char* failure = nullptr;
+    if (RestoreKeyFromEntry(unzipper, m_identityEntry, HKEY_CURRENT_USER, m_keyPath, &failure)) return true;
+    LOG_ERROR("%s", failure ? failure : "Failed to store Identity registry key.");
+    return false;
+}

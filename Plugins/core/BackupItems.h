@@ -1,0 +1,89 @@
+// Concrete bases for the identity containers and items of both plug-ins, and
+// the helpers their Backup and Restore share.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "PlugInContract.h"
+
+class CUnzipper;
+
+// A selectable leaf item: a display name and a selection flag.
+class CItemBase : public CBackupItem {
+public:
+    explicit CItemBase(const char* name) : m_name(name) {}
+    std::string GetName() override { return m_name; }
+    std::string GetDescription() override { return std::string(); }
+    bool IsEnabled() override { return m_enabled; }
+    void Enable() override { m_enabled = true; }
+    void Disable() override { m_enabled = false; }
+
+private:
+    std::string m_name;
+    bool m_enabled = false;
+};
+
+// An identity container. Backup and Restore first handle the container's own
+// data and then every selected item in list order; a container whose own data
+// fails calls no item. Between items a cancelled run stops.
+class CIdentityBase : public CBackupIdentity {
+public:
+    explicit CIdentityBase(const std::string& name) : m_name(name) {}
+    ~CIdentityBase() override;
+    CIdentityBase(const CIdentityBase&) = delete;
+    CIdentityBase& operator=(const CIdentityBase&) = delete;
+
+    std::string GetName() override { return m_name; }
+    BackupItemList* GetItems() override { return &m_items; }
+    bool IsEnabled() override { return m_enabled; }
+    void Enable() override;
+    void Disable() override;
+    bool Backup(std::string folder, CZipper* zipper, WorkerContext* context) override;
+    bool Restore(std::string archive, CUnzipper* unzipper, WorkerContext* context) override;
+
+    void AddItem(CBackupItem* item) { m_items.push_back(item); }
+    const std::string& DisplayName() const { return m_name; }
+
+protected:
+    // Writes the container's own data below the parent folder; ownFolder is
+    // the folder its items write into.
+    virtual bool BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) = 0;
+    virtual bool RestoreOwnData(CUnzipper& unzipper) = 0;
+
+private:
+    std::string m_name;
+    bool m_enabled = false;
+    BackupItemList m_items;
+};
+
+// Failures of single files, keys and items during one backup or restore. The
+// workers reset the count before they start and fail the run when it is not
+// zero: data that was found and could not be saved or put back is a failure,
+// even though the other items go on. Finding nothing to save is not recorded.
+void ResetItemFailures();
+void RecordItemFailure();
+int GetItemFailureCount();
+
+// Creates a staging folder (an existing one is fine) and writes its archive
+// entry while it is still empty. Logs createFailedFormat (one %s) or
+// "Failed to add a folder to zip file %s.".
+bool AddStagingFolder(const std::string& folder, CZipper& zipper, const char* createFailedFormat);
+
+// Copies a data folder into the staging tree, adding every copied file to the
+// archive and making one progress step with the status text per file. Failed
+// files are logged and recorded; a cancelled run stops between files.
+bool CopyFolderToArchive(const std::string& source, const std::string& target, CZipper& zipper,
+                         WorkerContext* context, const std::string& status);
+
+// Puts a key tree back from a hive-file entry of the archive. The entry goes
+// to a private temporary file, which is removed afterwards. On failure
+// *failure names the step in the system's log wording ("GetTempPath call
+// failed.", "CUnzipper::GotoFile call failed.", "CUnzipper::UnzipFile call
+// failed.") or is null when the registry refused the tree.
+bool RestoreKeyFromEntry(CUnzipper& unzipper, const std::string& entry, HKEY root, const std::string& keyPath,
+                         const char** failure);
+
+// Entry names split at "\" (empty parts dropped), and the reverse.
+void SplitEntryName(const std::string& name, std::vector<std::string>& parts);

@@ -1,0 +1,32 @@
+// Folder-tree operations used around backup archives: copying a mail client's
+// data folder into a staging folder, and removing a folder tree.
+#pragma once
+#include <windows.h>
+
+// What CopyFolder reports as it goes. The utility library knows nothing of
+// archives or dialogs; the caller decides what a copied file means.
+class ICopyFolderSink {
+public:
+    virtual ~ICopyFolderSink() = default;
+    // After each file: copied is false when CopyFileA failed (already logged).
+    virtual void OnFileCopied(const char* targetPath, bool copied) = 0;
+    // Asked before each file and sub-folder; true stops the walk.
+    virtual bool IsCancelled() = 0;
+};
+
+// Copies the tree of sourceFolder into targetFolder (created, one level; its
+// parent must exist), replacing files of the same name. Fails only when the
+// source cannot be enumerated ("Failed to find the first file to copy.") or
+// the target cannot be created ("Failed to create a folder %s."), or when the
+// sink cancelled. A file that fails to copy is logged with copyFailedFormat
+// (one %d, the system error code) and the walk goes on.
+bool CopyFolder(const char* sourceFolder, const char* targetFolder, ICopyFolderSink* sink,
+                const char* copyFailedFormat);
+
+// Removes a folder with everything below it, read-only files included. Stops
+// at the first file or folder it cannot delete; false then, and false when
+// the folder cannot be enumerated. Logs nothing.
+bool DeleteFolderTree(const char* folder);
+
+// A path that names an existing folder.
+bool FolderExists(const char* path);

@@ -1,0 +1,105 @@
+// Drives the Wrenfold plug-in of a home directory through its exports, as the
+// desktop program does, for the demo:
+//   OEDemo backup <folder>     every identity with every item
+//   OEDemo restore <archive>   every identity of the archive
+//   OEDemo list <archive>      the archive's entries in stored order
+// The home directory is HKLM "Software\Orridge\Velmora" "Velmora Home".
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Handles.h"
+#include "Log.h"
+#include "ORRegistryUtil.h"
+#include "PlugInContract.h"
+#include "Unzipper.h"
+
+CLog g_Log;
+
+namespace {
+class CWrenfold {
+public:
+    bool Load() {
+        std::string home;
+        if (!ORRegistryUtil::ReadStringFromRegistry(HKEY_LOCAL_MACHINE, kProductKey, "Velmora Home", home)) {
+            fprintf(stderr, "no Velmora Home in the registry\n");
+            return false;
+        }
+        std::string path = home + "\\EnginePlugins\\Wrenfold.dll";
+        if (!m_library.Load(path.c_str())) {
+            fprintf(stderr, "cannot load %s\n", path.c_str());
+            return false;
+        }
+        Call<PFN_InitPlugIn>("InitPlugIn")();
+        Call<PFN_InitBackup>("InitBackup")();
+        return true;
+    }
+    ~CWrenfold() {
+        if (!m_library.Get()) return;
+        Call<PFN_UninitBackup>("UninitBackup")();
+        Call<PFN_UninitRestore>("UninitRestore")();
+        Call<PFN_DestroyPlugIn>("DestroyPlugIn")();
+    }
+    template <class F>
+    F Call(const char* name) { return reinterpret_cast<F>(reinterpret_cast<void*>(m_library.Proc(name))); }
+    void Print(unsigned char side, const char* title) {
+        IdentityList* list = nullptr;
+        Call<PFN_GetIdentities>("GetIdentities")(&list, side);
+        printf("%s: %u identities\n", title, static_cast<unsigned>(list->size()));
+        for (CBackupIdentity* identity : *list) {
+            printf("  \"%s\":", identity->GetName().c_str());
+            for (CBackupItem* item : *identity->GetItems()) printf(" %s", item->GetName().c_str());
+            printf("\n");
+        }
+    }
+
+private:
+    CLibrary m_library;
+};
+
+int List(const char* archive) {
+    CUnzipper unzipper;
+    if (!unzipper.OpenArchive(archive)) {
+        fprintf(stderr, "cannot open %s\n", archive);
+        return 1;
+    }
+    for (bool more = unzipper.GotoFirstEntry(); more; more = unzipper.GotoNextEntry()) {
+        ZipEntryInfo info = {};
+        if (unzipper.GetEntryInfo(info))
+            printf("  %10llu  %s\n", static_cast<unsigned long long>(info.uncompressedSize), info.name);
+    }
+    return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: OEDemo backup <folder> | restore <archive> | list <archive>\n");
+        return 2;
+    }
+    if (strcmp(argv[1], "list") == 0) return List(argv[2]);
+    CWrenfold plugIn;
+    if (!plugIn.Load()) return 1;
+    int result = 0;
+    if (strcmp(argv[1], "backup") == 0) {
+        plugIn.Print(kBackupSide, "identities on this system");
+        plugIn.Call<PFN_Enable>("Enable")();
+        result = plugIn.Call<PFN_Backup>("Backup")(argv[2]);
+        printf("Backup(%s) returned %d\n", argv[2], result);
+    } else if (strcmp(argv[1], "restore") == 0) {
+        result = plugIn.Call<PFN_InitRestore>("InitRestore")(argv[2]);
+        printf("InitRestore(%s) returned %d\n", argv[2], result);
+        if (result == 1) {
+            plugIn.Print(kRestoreSide, "identities in the archive");
+            plugIn.Call<PFN_Enable>("Enable")();
+            result = plugIn.Call<PFN_Restore>("Restore")();
+            printf("Restore() returned %d\n", result);
+        }
+    } else {
+        fprintf(stderr, "unknown command %s\n", argv[1]);
+        return 2;
+    }
+    return result == 1 ? 0 : 1;
+}
