@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 BENCH := env WINEPREFIX=$(BUILD_DIR)/wineprefix VELMORA_BUILD=$(BUILD_DIR) \
          VELMORA_KEEPALIVE=$(BUILD_DIR)/bin/WineKeepAlive.exe scripts/winebench.sh
 
-.PHONY: all setup build test installer demo clean
+.PHONY: all setup build test installer demo bench clean
 
 all: build
 
@@ -29,6 +29,11 @@ installer: build
 # (an earlier "Velmora Home", test identities) never shapes what it shows.
 demo: installer
 	$(BENCH:$(BUILD_DIR)/wineprefix=$(BUILD_DIR)/demoprefix) scripts/demo.sh
+
+# Archive throughput and memory against Info-ZIP, in a Wine prefix of its own;
+# the generated data stays in $(BUILD)/benchdata between runs.
+bench: build
+	$(BENCH:$(BUILD_DIR)/wineprefix=$(BUILD_DIR)/benchprefix) bench/run.sh
 
 clean:
 	rm -rf $(BUILD_DIR)

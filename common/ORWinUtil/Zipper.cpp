@@ -1,6 +1,10 @@
 #include "Zipper.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <vector>
 
 #include "Handles.h"
 #include "Unzipper.h"
@@ -9,14 +13,147 @@
 
 using namespace zipper;
 
+// Files are deflated in chunks on worker threads, pigz style: each chunk is
+// primed with the previous chunk's last 32 KiB as dictionary and ends on a
+// byte boundary (Z_SYNC_FLUSH; the last one Z_FINISH), so their concatenation
+// is one ordinary deflate stream at the default level. A file of one chunk is
+// deflated on the calling thread. Memory is fixed per object: a few chunk
+// slots and one deflate state per worker, whatever the file sizes.
+namespace {
+constexpr unsigned kChunkSize = 256 * 1024;
+constexpr unsigned kDictionarySize = 32 * 1024;   // the deflate window
+// zlib's deflateBound for a chunk, plus the sync-flush marker and slack.
+constexpr unsigned kChunkOutSize =
+    kChunkSize + (kChunkSize >> 12) + (kChunkSize >> 14) + (kChunkSize >> 25) + 13 + 64;
+constexpr unsigned kMaxWorkers = 4;
+constexpr unsigned kMaxSlots = kMaxWorkers + 2;   // one being read, one being written
+
+struct Chunk {
+    enum State { Free, Queued, Done };
+    unsigned char in[kChunkSize];
+    unsigned char dictionary[kDictionarySize];
+    unsigned char out[kChunkOutSize];
+    unsigned length = 0;
+    unsigned dictionaryLength = 0;
+    unsigned outLength = 0;
+    bool final = false;
+    bool ok = false;
+    uLong crc = 0;
+    State state = Free;
+};
+
+bool InitDeflate(z_stream& stream) {
+    stream = z_stream();
+    return deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+}
+
+void DeflateChunk(z_stream& stream, Chunk& chunk) {
+    chunk.crc = crc32(crc32(0, nullptr, 0), chunk.in, chunk.length);
+    chunk.ok = false;
+    chunk.outLength = 0;
+    if (deflateReset(&stream) != Z_OK) return;
+    if (chunk.dictionaryLength &&
+        deflateSetDictionary(&stream, chunk.dictionary, chunk.dictionaryLength) != Z_OK)
+        return;
+    stream.next_in = chunk.in;
+    stream.avail_in = chunk.length;
+    stream.next_out = chunk.out;
+    stream.avail_out = kChunkOutSize;
+    int rc = deflate(&stream, chunk.final ? Z_FINISH : Z_SYNC_FLUSH);
+    chunk.outLength = kChunkOutSize - stream.avail_out;
+    // The output room exceeds deflate's bound, so one call finishes the chunk.
+    chunk.ok = chunk.final ? rc == Z_STREAM_END : rc == Z_OK && stream.avail_in == 0 && stream.avail_out > 0;
+}
+
+unsigned WorkerCount() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors < 1 ? 1 : info.dwNumberOfProcessors > kMaxWorkers ? kMaxWorkers
+                                                                                       : info.dwNumberOfProcessors;
+}
+}  // namespace
+
 struct CZipper::Work {
-    z_stream stream = {};
+    z_stream stream = {};   // the calling thread's, for files of one chunk
     bool streamReady = false;
-    unsigned char in[kBlockSize];
-    unsigned char out[kBlockSize];
+    Chunk slots[kMaxSlots];
+    unsigned slotCount = 2;
+
+    // Worker threads, started by the first file of more than one chunk.
+    std::mutex lock;
+    std::condition_variable queued;
+    std::condition_variable done;
+    unsigned queue[kMaxSlots] = {};   // slot indexes in submission order
+    unsigned queueHead = 0, queueLength = 0;
+    bool stopping = false;
+    std::vector<std::thread> workers;
+    z_stream workerStreams[kMaxWorkers] = {};
+    unsigned workerStreamsReady = 0;
+    bool workersTried = false;
 
     ~Work() {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stopping = true;
+        }
+        queued.notify_all();
+        for (std::thread& worker : workers) worker.join();
+        for (unsigned i = 0; i < workerStreamsReady; ++i) deflateEnd(&workerStreams[i]);
         if (streamReady) deflateEnd(&stream);
+    }
+
+    // Without any worker (no thread could be started) chunks are deflated
+    // on the calling thread as they are submitted.
+    void StartWorkers() {
+        if (!workers.empty() || workersTried) return;
+        workersTried = true;
+        unsigned count = WorkerCount();
+        while (workerStreamsReady < count && InitDeflate(workerStreams[workerStreamsReady])) ++workerStreamsReady;
+        try {
+            for (unsigned i = 0; i < workerStreamsReady; ++i) workers.emplace_back(&Work::Run, this, i);
+        } catch (...) {
+        }
+        slotCount = static_cast<unsigned>(workers.size()) + 2;
+    }
+
+    void Run(unsigned index) {
+        for (;;) {
+            unsigned slot;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                queued.wait(guard, [this] { return stopping || queueLength > 0; });
+                if (queueLength == 0) return;
+                slot = queue[queueHead];
+                queueHead = (queueHead + 1) % kMaxSlots;
+                --queueLength;
+            }
+            DeflateChunk(workerStreams[index], slots[slot]);
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                slots[slot].state = Chunk::Done;
+            }
+            done.notify_all();
+        }
+    }
+
+    void Submit(unsigned slot) {
+        if (workers.empty()) {
+            DeflateChunk(stream, slots[slot]);
+            slots[slot].state = Chunk::Done;
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            slots[slot].state = Chunk::Queued;
+            queue[(queueHead + queueLength) % kMaxSlots] = slot;
+            ++queueLength;
+        }
+        queued.notify_one();
+    }
+
+    void WaitDone(unsigned slot) {
+        std::unique_lock<std::mutex> guard(lock);
+        done.wait(guard, [this, slot] { return slots[slot].state == Chunk::Done; });
     }
 };
 
@@ -97,9 +234,7 @@ bool CZipper::OpenArchive(const char* archivePath, const char* rootFolder, bool 
         if (!m_work) return false;
     }
     if (!m_work->streamReady) {
-        if (deflateInit2(&m_work->stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
-                         Z_DEFAULT_STRATEGY) != Z_OK)
-            return false;
+        if (!InitDeflate(m_work->stream)) return false;
         m_work->streamReady = true;
     }
 
@@ -212,31 +347,62 @@ bool CZipper::WriteEntry(const char* name, const FILETIME& lastWrite, DWORD attr
 }
 
 // Deflates the whole file (or nothing) into the open entry. False when a read
-// or a write failed; the stream is still finished so the entry stays readable.
+// or a write failed; after a read failure the stream is still finished, so the
+// entry stays readable.
 bool CZipper::DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc) {
-    z_stream& stream = m_work->stream;
-    if (deflateReset(&stream) != Z_OK) return false;
-    bool ok = true;
-    for (;;) {
-        DWORD got = 0;
-        if (file && !ReadFile(file, m_work->in, kBlockSize, &got, nullptr)) {
-            ok = false;
-            got = 0;
+    Work& work = *m_work;
+    bool readOk = true, writeOk = true, ended = !file;
+    // Fills a chunk to its size; shorter only at the end of the file.
+    auto read = [&](Chunk& chunk) {
+        chunk.length = 0;
+        while (!ended && chunk.length < kChunkSize) {
+            DWORD got = 0;
+            if (!ReadFile(file, chunk.in + chunk.length, kChunkSize - chunk.length, &got, nullptr)) readOk = false;
+            if (got == 0) ended = true;
+            chunk.length += got;
         }
-        int flush = got ? Z_NO_FLUSH : Z_FINISH;
-        crc = crc32(crc, m_work->in, got);
-        total += got;
-        stream.next_in = m_work->in;
-        stream.avail_in = got;
-        do {
-            stream.next_out = m_work->out;
-            stream.avail_out = kBlockSize;
-            int rc = deflate(&stream, flush);
-            if (rc == Z_STREAM_ERROR) return false;
-            unsigned produced = kBlockSize - stream.avail_out;
-            if (produced && zipWriteInFileInZip(static_cast<zipFile>(m_zip), m_work->out, produced) != ZIP_OK)
-                return false;
-            if (rc == Z_STREAM_END) return ok;
-        } while (stream.avail_out == 0 || stream.avail_in > 0);
+    };
+    auto write = [&](Chunk& chunk) {
+        if (!chunk.ok) writeOk = false;
+        if (writeOk && chunk.outLength &&
+            zipWriteInFileInZip(static_cast<zipFile>(m_zip), chunk.out, chunk.outLength) != ZIP_OK)
+            writeOk = false;
+        crc = crc32_combine(crc, chunk.crc, chunk.length);
+        total += chunk.length;
+        chunk.state = Chunk::Free;
+    };
+
+    Chunk& first = work.slots[0];
+    first.dictionaryLength = 0;
+    read(first);
+    if (ended) {   // one chunk: no hand-over to the workers
+        first.final = true;
+        DeflateChunk(work.stream, first);
+        write(first);
+        return readOk && writeOk;
     }
+    work.StartWorkers();
+
+    // Chunk n lives in slot n % slotCount; chunks are written in order.
+    unsigned submitted = 0, written = 0;
+    auto writeOldest = [&] {
+        unsigned slot = written++ % work.slotCount;
+        work.WaitDone(slot);
+        write(work.slots[slot]);
+    };
+    for (;;) {
+        Chunk& current = work.slots[submitted % work.slotCount];
+        while (submitted + 1 - written >= work.slotCount) writeOldest();
+        Chunk& next = work.slots[(submitted + 1) % work.slotCount];
+        read(next);
+        current.final = next.length == 0 || !writeOk;
+        if (!current.final) {
+            next.dictionaryLength = current.length < kDictionarySize ? current.length : kDictionarySize;
+            memcpy(next.dictionary, current.in + current.length - next.dictionaryLength, next.dictionaryLength);
+        }
+        work.Submit(submitted++ % work.slotCount);
+        if (current.final) break;
+    }
+    while (written < submitted) writeOldest();
+    return readOk && writeOk;
 }
