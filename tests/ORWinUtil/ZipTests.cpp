@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 #include "Unzipper.h"
 #include "Zipper.h"
+#include "unzip.h"
 #include "zip.h"
 
 using testsupport::DirExistsAt;
@@ -560,4 +561,129 @@ TEST_F(ZipFixture, OverlongNamesFailCleanly) {
     const std::string target = scratch / "a-target-longer-than-Backup";
     EXPECT_FALSE(deepArchive.UnzipFile(target.c_str(), false));
     EXPECT_TRUE(deepArchive.UnzipFile(target.c_str(), true));
+}
+
+namespace {
+// Deterministic content of mixed compressibility: text, random and zero runs.
+std::string MixedContent(unsigned seed, size_t size) {
+    std::string data;
+    data.reserve(size);
+    unsigned state = seed * 2654435761u + 1;
+    auto next = [&state] { return (state = state * 1664525u + 1013904223u) >> 8; };
+    static const char* const kWords[] = {"meeting ", "invoice ", "attached ", "regards\r\n", "quarter "};
+    while (data.size() < size) {
+        size_t run = 1000 + next() % 90000;
+        switch (next() % 3) {
+            case 0:
+                for (size_t start = data.size(); data.size() - start < run;) data += kWords[next() % 5];
+                break;
+            case 1:
+                for (size_t i = 0; i < run; ++i) data += static_cast<char>(next());
+                break;
+            default:
+                data.append(run, '\0');
+        }
+    }
+    data.resize(size);
+    return data;
+}
+
+std::string Inflate(const std::string& deflated, size_t expected) {
+    z_stream stream = {};
+    inflateInit2(&stream, -MAX_WBITS);
+    std::string out(expected + 1, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
+    stream.avail_in = static_cast<uInt>(deflated.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    stream.avail_out = static_cast<uInt>(out.size());
+    int rc = inflate(&stream, Z_FINISH);
+    EXPECT_EQ(Z_STREAM_END, rc) << "the entry is not one complete deflate stream";
+    EXPECT_EQ(0u, stream.avail_in) << "data after the end of the deflate stream";
+    out.resize(stream.total_out);
+    inflateEnd(&stream);
+    return out;
+}
+
+// An entry's stored bytes, read raw (not inflated) through minizip.
+std::string RawEntryData(const std::string& archive, const std::string& name, int& method) {
+    std::string data;
+    unzFile unzip = unzOpen64(archive.c_str());
+    EXPECT_NE(nullptr, unzip);
+    if (!unzip) return data;
+    int level = 0;
+    if (unzLocateFile(unzip, name.c_str(), 0) == UNZ_OK &&
+        unzOpenCurrentFile2(unzip, &method, &level, 1) == UNZ_OK) {
+        char buffer[65536];
+        for (int got; (got = unzReadCurrentFile(unzip, buffer, sizeof(buffer))) > 0;) data.append(buffer, got);
+        unzCloseCurrentFile(unzip);
+    } else {
+        ADD_FAILURE() << name << " not found in " << archive;
+    }
+    unzClose(unzip);
+    return data;
+}
+}  // namespace
+
+// Large files are deflated in chunks on worker threads; whatever the size
+// (chunk boundaries included), each entry must be one standard deflate stream
+// with the right CRC and size, and come back byte for byte.
+TEST_F(ZipFixture, FilesOfManyChunksRoundTripAsOneDeflateStream) {
+    const size_t kChunk = 256 * 1024;
+    const std::vector<size_t> sizes = {0, 1, kChunk - 1, kChunk, kChunk + 1, 2 * kChunk, 5 * kChunk + 77,
+                                       9 * 1024 * 1024 + 13};
+    std::vector<std::string> contents;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        contents.push_back(MixedContent(static_cast<unsigned>(i + 1), sizes[i]));
+        ASSERT_TRUE(WriteFileBytes(root + "\\Outlook\\file" + std::to_string(i) + ".dbx", contents.back()));
+    }
+    {
+        CZipper zip(archive.c_str());
+        ASSERT_TRUE(zip.IsOpen());
+        for (size_t i = 0; i < sizes.size(); ++i)
+            EXPECT_TRUE(zip.AddFile((root + "\\Outlook\\file" + std::to_string(i) + ".dbx").c_str(), false)) << i;
+        EXPECT_TRUE(zip.CloseArchive());
+    }
+    std::vector<ZipEntryInfo> entries = ListEntries(archive);
+    ASSERT_EQ(sizes.size(), entries.size());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        SCOPED_TRACE(entries[i].name);
+        EXPECT_EQ(8u, entries[i].compressionMethod);
+        EXPECT_EQ(sizes[i], entries[i].uncompressedSize);
+        EXPECT_EQ(Crc(contents[i]), entries[i].crc);
+        int method = -1;
+        std::string raw = RawEntryData(archive, entries[i].name, method);
+        EXPECT_EQ(Z_DEFLATED, method);
+        EXPECT_EQ(entries[i].compressedSize, raw.size());
+        EXPECT_TRUE(Inflate(raw, sizes[i]) == contents[i]);
+    }
+    // And through our own reader, which checks the CRC as it extracts.
+    CUnzipper unzip(archive.c_str());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        std::string name = "Outlook\\file" + std::to_string(i) + ".dbx";
+        ASSERT_TRUE(unzip.GotoFile(name.c_str(), false)) << name;
+        ASSERT_TRUE(unzip.UnzipFile((scratch / "Out").c_str(), false)) << name;
+        EXPECT_TRUE(Read(scratch / "Out" + "\\" + name) == contents[i]) << name;
+    }
+}
+
+// Each chunk is primed with the end of the one before, so redundancy across
+// chunk boundaries still compresses as in one stream: a 20 KB random block
+// repeated over 2 MiB costs about one block, not one per chunk.
+TEST_F(ZipFixture, ChunksShareTheirWindowAcrossBoundaries) {
+    std::string block;
+    for (unsigned state = 7; block.size() < 20000;) block += static_cast<char>((state = state * 1664525u + 1013904223u) >> 24);
+    std::string data;
+    while (data.size() < 2 * 1024 * 1024) data += block;
+    const std::string path = root + "\\Outlook\\repeated.dbx";
+    ASSERT_TRUE(WriteFileBytes(path, data));
+    {
+        CZipper zip(archive.c_str());
+        EXPECT_TRUE(zip.AddFile(path.c_str(), false));
+    }
+    std::vector<ZipEntryInfo> entries = ListEntries(archive);
+    ASSERT_EQ(1u, entries.size());
+    size_t single = RawDeflate(data).size();
+    EXPECT_LT(entries[0].compressedSize, single + 2 * 20000 / 10) << "one stream: " << single;
+    int method = -1;
+    EXPECT_TRUE(Inflate(RawEntryData(archive, "Outlook\\repeated.dbx", method), data.size()) == data);
 }

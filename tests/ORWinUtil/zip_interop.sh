@@ -56,6 +56,9 @@ make_tree() {  # folder
     head -c 300000 /dev/urandom > "$1/Sub/random.bin"
     seq 1 200000 > "$1/Sub/Deeper/numbers with spaces.txt"
     head -c 70000 /dev/zero > "$1/Sub/zeros.bin"
+    # Many deflate chunks of mixed content, and a file of exactly two chunks.
+    { seq 1 150000; head -c 900000 /dev/urandom; head -c 400000 /dev/zero; seq 7 3 900000; } > "$1/Sub/mixed.dbx"
+    head -c $((2 * 256 * 1024)) "$1/Sub/mixed.dbx" > "$1/Sub/two chunks.dbx"
     echo secret > "$1/.hidden/skip.txt"
     echo skip > "$1/.profile"
 }
