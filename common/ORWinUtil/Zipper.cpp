@@ -159,11 +159,12 @@ struct CZipper::Work {
 
 namespace {
 
-// zlib's worst case for incompressible data (stored blocks) plus slack: an
-// entry whose deflated data could reach 4 GiB needs 64-bit sizes from the
-// start, since the local header cannot grow once the data follows it.
+// The worst case for incompressible data, with room to spare: zlib's stored
+// blocks (5 bytes per 16 K) plus each chunk's flush marker. An entry whose
+// deflated data could reach 4 GiB needs 64-bit sizes from the start, since the
+// local header cannot grow once the data follows it.
 bool NeedsZip64(ULONGLONG size) {
-    ULONGLONG bound = size + (size >> 12) + (size >> 14) + (size >> 25) + 64;
+    ULONGLONG bound = size + (size >> 11) + 64;
     return bound >= 0xFFFFFFFFull;
 }
 
