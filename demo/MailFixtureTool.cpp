@@ -1,6 +1,6 @@
 // Sets up, removes or describes the synthetic mail installation in the
 // current user's registry and profile folder, for the demo.
-//   MailFixtureTool setup|remove|snapshot <file>|identities
+//   MailFixtureTool setup|remove|remove-identities|remove-outlook|snapshot <file>|identities
 #include <windows.h>
 
 #include <cstdio>
@@ -24,7 +24,7 @@ std::string ProfileFolder() {
 int main(int argc, char** argv) {
     std::string profile = ProfileFolder();
     if (argc < 2 || profile.empty()) {
-        fprintf(stderr, "usage: MailFixtureTool setup|remove|remove-identities|snapshot <file>|identities\n");
+        fprintf(stderr, "usage: MailFixtureTool setup|remove|remove-identities|remove-outlook|snapshot <file>|identities\n");
         return 2;
     }
     const char* command = argv[1];
@@ -44,6 +44,18 @@ int main(int argc, char** argv) {
         std::string wab = mailfixture::WabPath(profile);
         ok &= DeleteFileA(wab.c_str()) != FALSE;
         printf("removed address book %s\n", wab.c_str());
+        return ok ? 0 : 1;
+    }
+    if (strcmp(command, "remove-outlook") == 0) {
+        // The profile and the accounts go; the profile root stays, as Outlook keeps it.
+        std::string key = std::string(mailfixture::kOutlookProfilesKey) + "\\" + mailfixture::kOutlookProfileName;
+        bool ok = SHDeleteKeyA(HKEY_CURRENT_USER, key.c_str()) == ERROR_SUCCESS;
+        printf("removed profile key HKEY_CURRENT_USER\\%s\n", key.c_str());
+        ok &= SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kOutlookAccountsKey) == ERROR_SUCCESS;
+        printf("removed account key HKEY_CURRENT_USER\\%s\n", mailfixture::kOutlookAccountsKey);
+        std::string data = mailfixture::OutlookDataFolder(profile);
+        ok &= testsupport::RemoveTree(data);
+        printf("removed data folder %s\n", data.c_str());
         return ok ? 0 : 1;
     }
     if (strcmp(command, "snapshot") == 0 && argc == 3) {

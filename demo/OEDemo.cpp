@@ -1,8 +1,9 @@
-// Drives the Wrenfold plug-in of a home directory through its exports, as the
+// Drives an engine plug-in of a home directory through its exports, as the
 // desktop program does, for the demo:
-//   OEDemo backup <folder>     every identity with every item
-//   OEDemo restore <archive>   every identity of the archive
-//   OEDemo list <archive>      the archive's entries in stored order
+//   OEDemo [plug-in] backup <folder>     every identity with every item
+//   OEDemo [plug-in] restore <archive>   every identity of the archive
+//   OEDemo list <archive>                the archive's entries in stored order
+// The plug-in is the library's base name, Wrenfold unless given (Wrenmark).
 // The home directory is HKLM "Software\Orridge\Velmora" "Velmora Home".
 #include <windows.h>
 
@@ -19,15 +20,15 @@
 CLog g_Log;
 
 namespace {
-class CWrenfold {
+class CPlugIn {
 public:
-    bool Load() {
+    bool Load(const std::string& name) {
         std::string home;
         if (!ORRegistryUtil::ReadStringFromRegistry(HKEY_LOCAL_MACHINE, kProductKey, "Velmora Home", home)) {
             fprintf(stderr, "no Velmora Home in the registry\n");
             return false;
         }
-        std::string path = home + "\\EnginePlugins\\Wrenfold.dll";
+        std::string path = home + "\\EnginePlugins\\" + name + ".dll";
         if (!m_library.Load(path.c_str())) {
             fprintf(stderr, "cannot load %s\n", path.c_str());
             return false;
@@ -36,7 +37,7 @@ public:
         Call<PFN_InitBackup>("InitBackup")();
         return true;
     }
-    ~CWrenfold() {
+    ~CPlugIn() {
         if (!m_library.Get()) return;
         Call<PFN_UninitBackup>("UninitBackup")();
         Call<PFN_UninitRestore>("UninitRestore")();
@@ -44,10 +45,14 @@ public:
     }
     template <class F>
     F Call(const char* name) { return reinterpret_cast<F>(reinterpret_cast<void*>(m_library.Proc(name))); }
-    void Print(unsigned char side, const char* title) {
+    // Outlook calls its identities mail profiles.
+    void Print(unsigned char side, const char* where) {
         IdentityList* list = nullptr;
         Call<PFN_GetIdentities>("GetIdentities")(&list, side);
-        printf("%s: %u identities\n", title, static_cast<unsigned>(list->size()));
+        std::string name;
+        Call<PFN_GetName>("GetName")(&name);
+        printf("%s %s: %u\n", name == "Outlook" ? "profiles" : "identities", where,
+               static_cast<unsigned>(list->size()));
         for (CBackupIdentity* identity : *list) {
             printf("  \"%s\":", identity->GetName().c_str());
             for (CBackupItem* item : *identity->GetItems()) printf(" %s", item->GetName().c_str());
@@ -75,16 +80,22 @@ int List(const char* archive) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::string name = "Wrenfold";
+    if (argc == 4) {
+        name = argv[1];
+        ++argv;
+        --argc;
+    }
     if (argc != 3) {
-        fprintf(stderr, "usage: OEDemo backup <folder> | restore <archive> | list <archive>\n");
+        fprintf(stderr, "usage: OEDemo [plug-in] backup <folder> | restore <archive> | list <archive>\n");
         return 2;
     }
     if (strcmp(argv[1], "list") == 0) return List(argv[2]);
-    CWrenfold plugIn;
-    if (!plugIn.Load()) return 1;
+    CPlugIn plugIn;
+    if (!plugIn.Load(name)) return 1;
     int result = 0;
     if (strcmp(argv[1], "backup") == 0) {
-        plugIn.Print(kBackupSide, "identities on this system");
+        plugIn.Print(kBackupSide, "on this system");
         plugIn.Call<PFN_Enable>("Enable")();
         result = plugIn.Call<PFN_Backup>("Backup")(argv[2]);
         printf("Backup(%s) returned %d\n", argv[2], result);
@@ -92,7 +103,7 @@ int main(int argc, char** argv) {
         result = plugIn.Call<PFN_InitRestore>("InitRestore")(argv[2]);
         printf("InitRestore(%s) returned %d\n", argv[2], result);
         if (result == 1) {
-            plugIn.Print(kRestoreSide, "identities in the archive");
+            plugIn.Print(kRestoreSide, "in the archive");
             plugIn.Call<PFN_Enable>("Enable")();
             result = plugIn.Call<PFN_Restore>("Restore")();
             printf("Restore() returned %d\n", result);

@@ -20,7 +20,8 @@ home="$(run reg query 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" 2>/dev/n
         | tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p')"
 echo "   Velmora Home = ${home:-(not set)}"
 echo "   Installed: $(cd "$WINEPREFIX/drive_c/Program Files/Velmora" && find . -type f -printf '%P\n' | LC_ALL=C sort | tr '\n' ' ')"
-"$root/scripts/demo-oe.sh" "$build" || { echo "DEMO FAILED"; exit 1; }
+"$root/scripts/demo-roundtrip.sh" oe "$build" || { echo "DEMO FAILED"; exit 1; }
+"$root/scripts/demo-roundtrip.sh" ot "$build" || { echo "DEMO FAILED"; exit 1; }
 echo "== Loading the engine plug-ins through the host"
 if run "$build/bin/PlugInCheck.exe"; then
   echo "DEMO SUCCEEDED"

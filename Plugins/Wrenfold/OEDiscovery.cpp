@@ -12,23 +12,13 @@
 namespace {
 const DWORD kNameBytes = 1024;
 
-bool SameText(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
-
-bool IsIdentityFolder(const std::string& name) { return !name.empty() && name[0] == '{' && !SameText(name, "AddressBook"); }
+bool IsIdentityFolder(const std::string& name) { return !name.empty() && name[0] == '{' && !SameName(name, "AddressBook"); }
 
 COEIdentity* FindIdentity(CMailPlugIn& engine, const std::string& folderName) {
     for (CBackupIdentity* container : engine.GetIdentityList()) {
         COEIdentity* identity = dynamic_cast<COEIdentity*>(container);
         if (identity && identity->GetFolderName() == folderName) return identity;
     }
-    return nullptr;
-}
-
-template <class Item>
-Item* FindItem(COEIdentity& identity) {
-    BackupItemList& items = *identity.GetItems();
-    for (auto it = items.rbegin(); it != items.rend(); ++it)
-        if (Item* item = dynamic_cast<Item*>(*it)) return item;
     return nullptr;
 }
 
@@ -52,9 +42,9 @@ void CatalogueFolder(CMailPlugIn& engine, const std::vector<std::string>& parts)
     COEIdentity* identity = FindIdentity(engine, parts[1]);
     if (!identity) {
         LOG_ERROR("Should never happen!");
-    } else if (SameText(parts[2], "Messages")) {
+    } else if (SameName(parts[2], "Messages")) {
         identity->AddItem(new COEMessages(identity->GetId()));
-    } else if (SameText(parts[2], "Accounts")) {
+    } else if (SameName(parts[2], "Accounts")) {
         identity->AddItem(new COEAccounts(identity->GetId()));
     } else {
         LOG_ERROR("Should never happen!");
@@ -81,14 +71,12 @@ void CatalogueFile(CMailPlugIn& engine, const std::string& name, const std::vect
     }
     if (parts.size() == 3 && parts[2] == "Identity.txt") {
         identity->SetIdentityEntry(name);
-    } else if (parts.size() >= 4 && SameText(parts[2], "Messages")) {
-        COEMessages* messages = FindItem<COEMessages>(*identity);
-        std::string relative = parts[3];
-        for (size_t i = 4; i < parts.size(); ++i) relative += "\\" + parts[i];
-        if (messages) messages->AddEntry(name, relative);
+    } else if (parts.size() >= 4 && SameName(parts[2], "Messages")) {
+        COEMessages* messages = FindLastItem<COEMessages>(*identity);
+        if (messages) messages->AddEntry(name, JoinEntryParts(parts, 3));
         else LOG_ERROR("Should never happen!");
-    } else if (parts.size() == 4 && SameText(parts[2], "Accounts")) {
-        COEAccounts* accounts = FindItem<COEAccounts>(*identity);
+    } else if (parts.size() == 4 && SameName(parts[2], "Accounts")) {
+        COEAccounts* accounts = FindLastItem<COEAccounts>(*identity);
         if (accounts) accounts->SetAccountsEntry(name);
         else LOG_ERROR("Should never happen!");
     }

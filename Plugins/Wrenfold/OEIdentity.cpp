@@ -4,7 +4,6 @@
 
 #include "Log.h"
 #include "ORRegistryUtil.h"
-#include "Zipper.h"
 
 namespace {
 const char* const kUserRoot = "HKEY_CURRENT_USER\\";
@@ -32,17 +31,7 @@ COEIdentity::COEIdentity(const std::string& id, const std::string& userName, con
 
 bool COEIdentity::BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) {
     ownFolder = parentFolder + "\\" + GetFolderName();
-    const std::string file = ownFolder + "\\Identity.txt";
-    if (!AddStagingFolder(ownFolder, zipper, "Failed to create Identity backup folder %s.")) return false;
-    if (!ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, m_keyPath.c_str(), file.c_str())) {
-        LOG_ERROR("Failed to backup Identity registry key.");
-        return false;
-    }
-    if (!zipper.AddFile(file.c_str(), false)) {
-        LOG_ERROR("Failed to add a file to zip file %s.", file.c_str());
-        return false;
-    }
-    return true;
+    return BackupKeyFolder(ownFolder, m_keyPath, zipper);
 }
 
 bool COEIdentity::RestoreOwnData(CUnzipper& unzipper) {

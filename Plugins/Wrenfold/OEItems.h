@@ -1,8 +1,6 @@
 // The Outlook Express identity container and its items.
 #pragma once
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "BackupItems.h"
 
@@ -32,16 +30,11 @@ private:
 };
 
 // The identity's message store, the folder named by its "Store Root".
-class COEMessages : public CItemBase {
+class COEMessages : public CMessagesItemBase {
 public:
-    explicit COEMessages(const std::string& id) : CItemBase("Messages"), m_id(id) {}
+    explicit COEMessages(const std::string& id) : m_id(id) {}
     bool Backup(std::string folder, CZipper* zipper, WorkerContext* context) override;
     bool Restore(std::string archive, CUnzipper* unzipper, WorkerContext* context) override;
-
-    // An archived message file: its entry name and its path below "Messages\".
-    void AddEntry(const std::string& entry, const std::string& relativePath) {
-        m_entries.emplace_back(entry, relativePath);
-    }
 
     // The "Store Root" of the identity, expanded when it names %SystemDrive%
     // or %UserProfile%; false when the identity has none.
@@ -49,7 +42,6 @@ public:
 
 private:
     std::string m_id;
-    std::vector<std::pair<std::string, std::string>> m_entries;
 };
 
 // The mail accounts key: the shared one, or else the identity's own.

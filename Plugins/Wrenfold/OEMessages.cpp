@@ -4,11 +4,6 @@
 
 #include "Handles.h"
 #include "Log.h"
-#include "PlugInModule.h"
-#include "ProgressDlg.h"
-#include "FileUtil.h"
-#include "Unzipper.h"
-#include "Zipper.h"
 
 namespace {
 const DWORD kDataBytes = 1024;
@@ -53,51 +48,14 @@ bool COEMessages::FindStoreFolder(const std::string& id, std::string& folder) {
 bool COEMessages::Backup(std::string folder, CZipper* zipper, WorkerContext* context) {
     std::string store;
     if (!zipper || !FindStoreFolder(m_id, store)) return false;
-    const std::string messages = folder + "\\Messages";
-    if (!AddStagingFolder(messages, *zipper, "Failed to create Messages backup folder %s.")) {
-        RecordItemFailure();
-        return false;
-    }
-    if (!FolderExists(store.c_str())) {
-        // A store the mail client never created holds nothing to save.
-        LOG_INFO("The message store folder %s does not exist.", store.c_str());
-        return false;
-    }
-    if (!CopyFolderToArchive(store, messages, *zipper, context, LoadPlugInString(kStringBackupMessages))) {
-        LOG_ERROR("CopyFolder call failed.");
-        if (!IsTerminationRequested(context)) RecordItemFailure();
-        return false;
-    }
-    return true;
+    return BackupDataFolder(store, folder, *zipper, context);
 }
 
 bool COEMessages::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {
     std::string store;
     if (!unzipper || !FindStoreFolder(m_id, store)) {
-        if (!m_entries.empty()) RecordItemFailure();
+        if (HasEntries()) RecordItemFailure();
         return false;
     }
-    if (!CreateFolderPath(store.c_str())) LOG_ERROR("Failed to create a folder %s", store.c_str());
-    const std::string status = LoadPlugInString(kStringRestoreMessages);
-    bool ok = !m_entries.empty();
-    for (const auto& entry : m_entries) {
-        if (IsTerminationRequested(context)) return false;
-        bool restored = false;
-        if (!CUnzipper::IsSafeEntryName(entry.second.c_str())) {
-            LOG_ERROR("Refused to restore the unsafe entry %s.", entry.first.c_str());
-        } else if (!unzipper->GotoFile(entry.first.c_str(), false)) {
-            LOG_ERROR("CUnzipper::GotoFile call failed.");
-        } else if (!unzipper->UnzipFileTo((store + "\\" + entry.second).c_str())) {
-            LOG_ERROR("CUnzipper::UnzipFile call failed.");
-        } else {
-            restored = true;
-            ProgressStep(context, status);
-        }
-        if (!restored) {
-            LOG_ERROR("Failed to restore %s.", entry.first.c_str());
-            RecordItemFailure();
-            ok = false;
-        }
-    }
-    return ok;
+    return RestoreEntries(store, *unzipper, context);
 }

@@ -27,6 +27,6 @@ const PlugInTraits kThisPlugIn = {
     "Failed to create Outlook backup folder %s.",
     "Failed to add a folder to Zip file %s.",
     "CopyFile call failed with error = %d.",
-    nullptr,
+    CatalogueOTEntry,
     nullptr,
 };

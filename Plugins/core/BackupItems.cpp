@@ -17,10 +17,17 @@ volatile LONG g_itemFailures = 0;
 // Adds each copied file to the archive and advances the dialog.
 class CArchiveCopySink : public ICopyFolderSink {
 public:
-    CArchiveCopySink(CZipper& zipper, WorkerContext* context, const std::string& status)
-        : m_zipper(zipper), m_context(context), m_status(status) {}
+    CArchiveCopySink(const std::string& source, const std::string& target, CZipper& zipper, WorkerContext* context,
+                     const std::string& status)
+        : m_source(source), m_target(target), m_zipper(zipper), m_context(context), m_status(status) {}
     void OnFileCopied(const char* targetPath, bool copied) override {
         if (!copied) {
+            // Mostly a file that the mail client or another program holds
+            // open: the user must learn which one the backup lacks.
+            std::string relative = targetPath;
+            if (relative.compare(0, m_target.size(), m_target) == 0) relative = relative.substr(m_target.size());
+            LOG_ERROR("The file %s could not be read and is missing from the backup.",
+                      (m_source + relative).c_str());
             RecordItemFailure();
         } else if (!m_zipper.AddFile(targetPath, false)) {
             LOG_ERROR("Failed to add %s to zip file.", targetPath);
@@ -31,6 +38,8 @@ public:
     bool IsCancelled() override { return IsTerminationRequested(m_context); }
 
 private:
+    const std::string& m_source;
+    const std::string& m_target;
     CZipper& m_zipper;
     WorkerContext* m_context;
     const std::string& m_status;
@@ -70,6 +79,67 @@ bool CIdentityBase::Restore(std::string archive, CUnzipper* unzipper, WorkerCont
     return true;
 }
 
+bool CIdentityBase::BackupKeyFolder(const std::string& ownFolder, const std::string& keyPath, CZipper& zipper) {
+    const std::string file = ownFolder + "\\Identity.txt";
+    if (!AddStagingFolder(ownFolder, zipper, "Failed to create Identity backup folder %s.")) return false;
+    if (!ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, keyPath.c_str(), file.c_str())) {
+        LOG_ERROR("Failed to backup Identity registry key.");
+        return false;
+    }
+    if (!zipper.AddFile(file.c_str(), false)) {
+        LOG_ERROR("Failed to add a file to zip file %s.", file.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool CMessagesItemBase::BackupDataFolder(const std::string& dataFolder, const std::string& containerFolder,
+                                         CZipper& zipper, WorkerContext* context) {
+    const std::string messages = containerFolder + "\\Messages";
+    if (!AddStagingFolder(messages, zipper, "Failed to create Messages backup folder %s.")) {
+        RecordItemFailure();
+        return false;
+    }
+    if (!FolderExists(dataFolder.c_str())) {
+        // A folder the mail client never created holds nothing to save.
+        LOG_INFO("The message folder %s does not exist.", dataFolder.c_str());
+        return false;
+    }
+    if (!CopyFolderToArchive(dataFolder, messages, zipper, context, LoadPlugInString(kStringBackupMessages))) {
+        LOG_ERROR("CopyFolder call failed.");
+        if (!IsTerminationRequested(context)) RecordItemFailure();
+        return false;
+    }
+    return true;
+}
+
+bool CMessagesItemBase::RestoreEntries(const std::string& dataFolder, CUnzipper& unzipper, WorkerContext* context) {
+    if (m_entries.empty()) return false;   // the backup held no file: nothing is touched
+    if (!CreateFolderPath(dataFolder.c_str())) LOG_ERROR("Failed to create a folder %s", dataFolder.c_str());
+    const std::string status = LoadPlugInString(kStringRestoreMessages);
+    bool ok = true;
+    for (const auto& entry : m_entries) {
+        if (IsTerminationRequested(context)) return false;
+        bool restored = false;
+        if (!CUnzipper::IsSafeEntryName(entry.second.c_str())) {
+            LOG_ERROR("Refused to restore the unsafe entry %s.", entry.first.c_str());
+        } else if (!unzipper.GotoFile(entry.first.c_str(), false)) {
+            LOG_ERROR("CUnzipper::GotoFile call failed.");
+        } else if (!unzipper.UnzipFileTo((dataFolder + "\\" + entry.second).c_str())) {
+            LOG_ERROR("CUnzipper::UnzipFile call failed.");
+        } else {
+            restored = true;
+            ProgressStep(context, status);
+        }
+        if (!restored) {
+            LOG_ERROR("Failed to restore %s.", entry.first.c_str());
+            RecordItemFailure();
+            ok = false;
+        }
+    }
+    return ok;
+}
+
 void ResetItemFailures() { InterlockedExchange(&g_itemFailures, 0); }
 void RecordItemFailure() { InterlockedIncrement(&g_itemFailures); }
 int GetItemFailureCount() { return static_cast<int>(g_itemFailures); }
@@ -88,30 +158,38 @@ bool AddStagingFolder(const std::string& folder, CZipper& zipper, const char* cr
 
 bool CopyFolderToArchive(const std::string& source, const std::string& target, CZipper& zipper,
                          WorkerContext* context, const std::string& status) {
-    CArchiveCopySink sink(zipper, context, status);
+    CArchiveCopySink sink(source, target, zipper, context, status);
     return CopyFolder(source.c_str(), target.c_str(), &sink, kThisPlugIn.copyFailedFormat);
+}
+
+CExtractedHive::~CExtractedHive() {
+    if (m_path[0]) DeleteFileA(m_path);
+}
+
+bool CExtractedHive::Extract(CUnzipper& unzipper, const std::string& entry, const char** failure) {
+    char folder[MAX_PATH] = {};
+    DWORD length = GetTempPathA(sizeof(folder), folder);
+    if (length == 0 || length >= sizeof(folder) || !GetTempFileNameA(folder, "vlh", 0, m_path)) {
+        m_path[0] = 0;
+        *failure = "GetTempPath call failed.";
+        return false;
+    }
+    if (entry.empty() || !unzipper.GotoFile(entry.c_str(), false)) {
+        *failure = "CUnzipper::GotoFile call failed.";
+        return false;
+    }
+    if (!unzipper.UnzipFileTo(m_path)) {
+        *failure = "CUnzipper::UnzipFile call failed.";
+        return false;
+    }
+    *failure = nullptr;
+    return true;
 }
 
 bool RestoreKeyFromEntry(CUnzipper& unzipper, const std::string& entry, HKEY root, const std::string& keyPath,
                          const char** failure) {
-    char folder[MAX_PATH] = {};
-    char file[MAX_PATH] = {};
-    DWORD length = GetTempPathA(sizeof(folder), folder);
-    if (length == 0 || length >= sizeof(folder) || !GetTempFileNameA(folder, "vlh", 0, file)) {
-        *failure = "GetTempPath call failed.";
-        return false;
-    }
-    bool ok = false;
-    if (entry.empty() || !unzipper.GotoFile(entry.c_str(), true)) {
-        *failure = "CUnzipper::GotoFile call failed.";
-    } else if (!unzipper.UnzipFileTo(file)) {
-        *failure = "CUnzipper::UnzipFile call failed.";
-    } else {
-        *failure = nullptr;
-        ok = ORRegistryUtil::RestoreRegKeyPath(root, keyPath.c_str(), file);
-    }
-    DeleteFileA(file);
-    return ok;
+    CExtractedHive hive;
+    return hive.Extract(unzipper, entry, failure) && ORRegistryUtil::RestoreRegKeyPath(root, keyPath.c_str(), hive.Path());
 }
 
 void SplitEntryName(const std::string& name, std::vector<std::string>& parts) {
@@ -124,3 +202,11 @@ void SplitEntryName(const std::string& name, std::vector<std::string>& parts) {
         start = end + 1;
     }
 }
+
+std::string JoinEntryParts(const std::vector<std::string>& parts, size_t first) {
+    std::string joined;
+    for (size_t i = first; i < parts.size(); ++i) joined += (i > first ? "\\" : "") + parts[i];
+    return joined;
+}
+
+bool SameName(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }

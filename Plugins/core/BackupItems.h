@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "PlugInContract.h"
@@ -47,6 +48,9 @@ public:
     const std::string& DisplayName() const { return m_name; }
 
 protected:
+    // Creates ownFolder below the staging folder with its archive entry, then
+    // saves HKEY_CURRENT_USER\keyPath into it as "Identity.txt" and adds that.
+    static bool BackupKeyFolder(const std::string& ownFolder, const std::string& keyPath, CZipper& zipper);
     // Writes the container's own data below the parent folder; ownFolder is
     // the folder its items write into.
     virtual bool BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) = 0;
@@ -56,6 +60,33 @@ private:
     std::string m_name;
     bool m_enabled = false;
     BackupItemList m_items;
+};
+
+// A "Messages" item: a mail client's data folder, copied below its
+// container's folder at backup; at restore every archived file goes back to
+// its own path below the data folder, sub-folders included.
+class CMessagesItemBase : public CItemBase {
+public:
+    CMessagesItemBase() : CItemBase("Messages") {}
+
+    // An archived message file: its entry name and its path below "Messages\".
+    void AddEntry(const std::string& entry, const std::string& relativePath) {
+        m_entries.emplace_back(entry, relativePath);
+    }
+    bool HasEntries() const { return !m_entries.empty(); }
+
+protected:
+    // Writes containerFolder\Messages with its archive entry and copies the
+    // data folder into it. A data folder that does not exist holds nothing to
+    // save: false, and not counted as a failure.
+    bool BackupDataFolder(const std::string& dataFolder, const std::string& containerFolder, CZipper& zipper,
+                          WorkerContext* context);
+    // Puts every archived file back below the data folder; false when there
+    // was nothing to put back or a file failed (logged and counted).
+    bool RestoreEntries(const std::string& dataFolder, CUnzipper& unzipper, WorkerContext* context);
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_entries;
 };
 
 // Failures of single files, keys and items during one backup or restore. The
@@ -77,13 +108,44 @@ bool AddStagingFolder(const std::string& folder, CZipper& zipper, const char* cr
 bool CopyFolderToArchive(const std::string& source, const std::string& target, CZipper& zipper,
                          WorkerContext* context, const std::string& status);
 
-// Puts a key tree back from a hive-file entry of the archive. The entry goes
-// to a private temporary file, which is removed afterwards. On failure
+// A hive-file entry of the archive extracted to a private temporary file,
+// removed again with the object. On failure *failure names the step in the
+// system's log wording ("GetTempPath call failed.", "CUnzipper::GotoFile call
+// failed.", "CUnzipper::UnzipFile call failed.").
+class CExtractedHive {
+public:
+    CExtractedHive() = default;
+    ~CExtractedHive();
+    CExtractedHive(const CExtractedHive&) = delete;
+    CExtractedHive& operator=(const CExtractedHive&) = delete;
+
+    bool Extract(CUnzipper& unzipper, const std::string& entry, const char** failure);
+    const char* Path() const { return m_path; }
+
+private:
+    char m_path[MAX_PATH] = {};
+};
+
+// Puts a key tree back from a hive-file entry of the archive. On failure
 // *failure names the step in the system's log wording ("GetTempPath call
 // failed.", "CUnzipper::GotoFile call failed.", "CUnzipper::UnzipFile call
 // failed.") or is null when the registry refused the tree.
 bool RestoreKeyFromEntry(CUnzipper& unzipper, const std::string& entry, HKEY root, const std::string& keyPath,
                          const char** failure);
 
-// Entry names split at "\" (empty parts dropped), and the reverse.
+// Entry names split at "\" (empty parts dropped), and the reverse from the
+// part at index first on.
 void SplitEntryName(const std::string& name, std::vector<std::string>& parts);
+std::string JoinEntryParts(const std::vector<std::string>& parts, size_t first);
+
+// Case-insensitive comparison, as the file system compares names.
+bool SameName(const std::string& a, const char* b);
+
+// The last item of the given kind in a container's list, or null.
+template <class Item>
+Item* FindLastItem(CBackupIdentity& container) {
+    BackupItemList& items = *container.GetItems();
+    for (auto it = items.rbegin(); it != items.rend(); ++it)
+        if (Item* item = dynamic_cast<Item*>(*it)) return item;
+    return nullptr;
+}

@@ -11,7 +11,6 @@
 #include "PlugInModule.h"
 #include "ProgressDlg.h"
 #include "SystemSummary.h"
-#include "SystemSummary.h"
 #include "Unzipper.h"
 #include "Zipper.h"
 

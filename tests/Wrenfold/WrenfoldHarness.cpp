@@ -36,7 +36,7 @@ void AppendStoreEntries(const std::string& folder, const std::string& prefix, st
     }
 }
 
-void WrenfoldTest::SetUp() {
+void MailPlugInTest::SetUp() {
     char saved[MAX_PATH] = {};
     GetEnvironmentVariableA("USERPROFILE", saved, sizeof(saved));
     savedProfile = saved;
@@ -44,25 +44,25 @@ void WrenfoldTest::SetUp() {
     ASSERT_TRUE(mailfixture::SetUp(profile.Path()));
     char appData[MAX_PATH] = {};
     ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE));
-    logPath = std::string(appData) + "\\Velmora\\Wrenfold.log";
+    logPath = std::string(appData) + "\\Velmora\\" + m_plugInName + ".log";
     std::string text;
     ReadFileBytes(logPath, text);
     logStart = text.size();
 }
 
-void WrenfoldTest::TearDown() {
+void MailPlugInTest::TearDown() {
     StopPlugIn();
     SetEnvironmentVariableA("USERPROFILE", savedProfile.empty() ? nullptr : savedProfile.c_str());
 }
 
-void WrenfoldTest::StartPlugIn() {
-    std::string path = WinePath(VELMORA_HOME_DIR) + "\\EnginePlugins\\Wrenfold.dll";
+void MailPlugInTest::StartPlugIn() {
+    std::string path = WinePath(VELMORA_HOME_DIR) + "\\EnginePlugins\\" + m_plugInName + ".dll";
     ASSERT_TRUE(plugIn.Load(path.c_str())) << path;
     ASSERT_EQ(1, reinterpret_cast<PFN_InitPlugIn>(plugIn.Proc("InitPlugIn"))());
     ASSERT_EQ(1, reinterpret_cast<PFN_InitBackup>(plugIn.Proc("InitBackup"))());
 }
 
-void WrenfoldTest::StopPlugIn() {
+void MailPlugInTest::StopPlugIn() {
     if (!plugIn.Get()) return;
     reinterpret_cast<PFN_UninitBackup>(plugIn.Proc("UninitBackup"))();
     reinterpret_cast<PFN_UninitRestore>(plugIn.Proc("UninitRestore"))();
@@ -70,37 +70,37 @@ void WrenfoldTest::StopPlugIn() {
     plugIn.Free();
 }
 
-IdentityList& WrenfoldTest::BackupList() {
+IdentityList& MailPlugInTest::BackupList() {
     IdentityList* list = nullptr;
     reinterpret_cast<PFN_GetIdentities>(plugIn.Proc("GetIdentities"))(&list, kBackupSide);
     return *list;
 }
 
-IdentityList& WrenfoldTest::RestoreList() {
+IdentityList& MailPlugInTest::RestoreList() {
     IdentityList* list = nullptr;
     reinterpret_cast<PFN_GetIdentities>(plugIn.Proc("GetIdentities"))(&list, kRestoreSide);
     return *list;
 }
 
-CBackupIdentity* WrenfoldTest::Find(IdentityList& list, const std::string& name) {
+CBackupIdentity* MailPlugInTest::Find(IdentityList& list, const std::string& name) {
     for (CBackupIdentity* identity : list)
         if (identity->GetName() == name) return identity;
     return nullptr;
 }
 
-int WrenfoldTest::Backup(const std::string& folder) {
+int MailPlugInTest::Backup(const std::string& folder) {
     return reinterpret_cast<PFN_Backup>(plugIn.Proc("Backup"))(folder);
 }
 
-int WrenfoldTest::InitRestore(const std::string& archive) {
+int MailPlugInTest::InitRestore(const std::string& archive) {
     return reinterpret_cast<PFN_InitRestore>(plugIn.Proc("InitRestore"))(archive);
 }
 
-int WrenfoldTest::Restore() { return reinterpret_cast<PFN_Restore>(plugIn.Proc("Restore"))(); }
+int MailPlugInTest::Restore() { return reinterpret_cast<PFN_Restore>(plugIn.Proc("Restore"))(); }
 
-void WrenfoldTest::EnableAll() { reinterpret_cast<PFN_Enable>(plugIn.Proc("Enable"))(); }
+void MailPlugInTest::EnableAll() { reinterpret_cast<PFN_Enable>(plugIn.Proc("Enable"))(); }
 
-std::string WrenfoldTest::NewLog() {
+std::string MailPlugInTest::NewLog() {
     std::string text;
     ReadFileBytes(logPath, text);
     return text.size() > logStart ? text.substr(logStart) : std::string();

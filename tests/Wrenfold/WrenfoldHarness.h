@@ -1,5 +1,6 @@
-// The real Wrenfold.dll of the build's home directory, driven through its
-// exports on the synthetic mail installation, in a private registry.
+// The real plug-ins of the build's home directory (Wrenfold.dll, Wrenmark.dll),
+// driven through their exports on the synthetic mail installation, in a
+// private registry.
 #pragma once
 #include <windows.h>
 
@@ -26,8 +27,12 @@ std::vector<ArchiveEntry> ListArchive(const std::string& path);
 // files in the order the file system lists them, sub-folders in place.
 void AppendStoreEntries(const std::string& folder, const std::string& prefix, std::vector<ArchiveEntry>& out);
 
-class WrenfoldTest : public ::testing::Test {
+// One plug-in, named by its library's base name ("Wrenfold"), whose archive
+// is archiveBaseName + ".vlb" in the target folder.
+class MailPlugInTest : public ::testing::Test {
 protected:
+    MailPlugInTest(const char* plugInName, const char* archiveBaseName)
+        : m_plugInName(plugInName), m_archiveBaseName(archiveBaseName) {}
     void SetUp() override;
     void TearDown() override;
 
@@ -45,8 +50,7 @@ protected:
     // Log lines written by the plug-in since SetUp.
     std::string NewLog();
 
-    const mailfixture::OEIdentity& Identity(const std::string& userName);
-    std::string Archive() const { return target.Path() + "\\Outlook Express.vlb"; }
+    std::string Archive() const { return target.Path() + "\\" + m_archiveBaseName + ".vlb"; }
 
     testsupport::ScratchRegistry registry{true};
     testsupport::ScratchFolder profile;
@@ -55,4 +59,14 @@ protected:
     std::string logPath;
     size_t logStart = 0;
     std::string savedProfile;
+
+private:
+    std::string m_plugInName;
+    std::string m_archiveBaseName;
+};
+
+class WrenfoldTest : public MailPlugInTest {
+protected:
+    WrenfoldTest() : MailPlugInTest("Wrenfold", "Outlook Express") {}
+    const mailfixture::OEIdentity& Identity(const std::string& userName);
 };

@@ -16,6 +16,8 @@ const char* const kOutlookProfilesKey =
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
 const char* const kOutlookAccountsKey = "Software\\Microsoft\\Office\\Outlook\\OMI Account Manager";
 const char* const kOfficePresenceKey = "Software\\Microsoft\\Office\\11.0";
+const char* const kOutlookLegacyProfilesKey = "Software\\Microsoft\\Windows Messaging Subsystem\\Profiles";
+const char* const kOutlookProfileName = "Outlook";
 
 using namespace testsupport;
 
@@ -174,17 +176,8 @@ bool SetUpAddressBook(const std::string& profileFolder) {
 }
 
 bool SetUpOutlook(const std::string& profileFolder) {
-    std::string profile = std::string(kOutlookProfilesKey) + "\\Outlook";
-    bool ok = SetString(HKEY_CURRENT_USER, kOutlookProfilesKey, "DefaultProfile", "Outlook");
-    // MAPI keeps profile sections as property tags holding binary data.
-    std::string store = profile + "\\13dbb0c8aa05101a9bb000aa002fc45a";
-    std::string pst = OutlookDataFolder(profileFolder) + "\\Outlook.pst";
-    ok &= SetBinary(HKEY_CURRENT_USER, store, "001e6700", pst + '\0');
-    ok &= SetBinary(HKEY_CURRENT_USER, store, "001e3001", std::string("Personal Folders") + '\0');
-    ok &= SetBinary(HKEY_CURRENT_USER, store, "00033009", Binary({0x00, 0x00, 0x00, 0x00}));
-    std::string services = profile + "\\9207f3e0a3b11019908b08002b2a56c2";
-    ok &= SetBinary(HKEY_CURRENT_USER, services, "01023d00",
-                    Binary({0x5c, 0x1a, 0x3f, 0xe2, 0x81, 0x0e, 0x6a, 0x4d, 0x9b, 0x2f, 0x11, 0x68, 0x2c, 0x40, 0x7e, 0xd5}));
+    bool ok = SetString(HKEY_CURRENT_USER, kOutlookProfilesKey, "DefaultProfile", kOutlookProfileName);
+    ok &= AddOutlookProfile(profileFolder, kOutlookProfilesKey, kOutlookProfileName, 0);
     ok &= SetString(HKEY_CURRENT_USER, kOutlookAccountsKey, "Default Mail Account", "00000001");
     ok &= WriteAccount(std::string(kOutlookAccountsKey) + "\\Accounts\\00000001", "mail.example.org",
                        "mail.example.org", "alice.martin", "smtp.example.org", "Alice Martin",
@@ -192,10 +185,13 @@ bool SetUpOutlook(const std::string& profileFolder) {
     std::string office = std::string(kOfficePresenceKey) + "\\Outlook";
     ok &= SetDword(HKEY_CURRENT_USER, office, "LastUILanguage", 1033);
     ok &= SetBinary(HKEY_CURRENT_USER, office + "\\Setup", "First-Run", Binary({0x01, 0x00, 0x00, 0x00}));
+    // Spelled out: Wine expands %USERPROFILE% here to its own profile folder,
+    // not to the environment's.
     ok &= SetString(HKEY_CURRENT_USER, kUserShellFolders, "Local AppData",
-                    "%USERPROFILE%\\Local Settings\\Application Data", REG_EXPAND_SZ);
+                    profileFolder + "\\Local Settings\\Application Data", REG_EXPAND_SZ);
 
     std::string folder = OutlookDataFolder(profileFolder);
+    std::string pst = folder + "\\Outlook.pst";
     ok &= MakeDirs(folder);
     std::string pstData = "!BDN" + Binary({0x0e, 0x00, 0x00, 0x00, 0x53, 0x4d, 0x0e, 0x00, 0x13, 0x00, 0x01, 0x01});
     pstData += MakeStoreFile(501, 600 * 1024);
@@ -203,6 +199,9 @@ bool SetUpOutlook(const std::string& profileFolder) {
     ok &= WriteFileBytes(folder + "\\extend.dat", MakeStoreFile(502, 3 * 1024));
     ok &= WriteFileBytes(folder + "\\outcmd.dat", MakeStoreFile(503, 9 * 1024));
     ok &= WriteFileBytes(folder + "\\Outlook.NK2", MakeStoreFile(504, 2 * 1024));
+    // An archive file kept in a sub-folder of the data folder.
+    ok &= MakeDirs(folder + "\\Archives");
+    ok &= WriteFileBytes(folder + "\\Archives\\archive.pst", pstData.substr(0, 16) + MakeStoreFile(505, 40 * 1024));
     return ok;
 }
 
@@ -265,6 +264,21 @@ std::string WabPath(const std::string& profileFolder) {
 
 std::string OutlookDataFolder(const std::string& profileFolder) {
     return profileFolder + "\\Local Settings\\Application Data\\Microsoft\\Outlook";
+}
+
+bool AddOutlookProfile(const std::string& profileFolder, const std::string& root, const std::string& name, int seed) {
+    std::string profile = root + "\\" + name;
+    // MAPI keeps profile sections as property tags holding binary data.
+    std::string store = profile + "\\13dbb0c8aa05101a9bb000aa002fc45a";
+    std::string pst = OutlookDataFolder(profileFolder) + (seed ? "\\" + name + ".pst" : "\\Outlook.pst");
+    bool ok = SetBinary(HKEY_CURRENT_USER, store, "001e6700", pst + '\0');
+    ok &= SetBinary(HKEY_CURRENT_USER, store, "001e3001", std::string("Personal Folders") + '\0');
+    ok &= SetBinary(HKEY_CURRENT_USER, store, "00033009", Binary({0x00, 0x00, 0x00, static_cast<unsigned char>(seed)}));
+    std::string services = profile + "\\9207f3e0a3b11019908b08002b2a56c2";
+    ok &= SetBinary(HKEY_CURRENT_USER, services, "01023d00",
+                    Binary({0x5c, 0x1a, 0x3f, 0xe2, 0x81, 0x0e, 0x6a, 0x4d, 0x9b, 0x2f, 0x11, 0x68, 0x2c, 0x40, 0x7e,
+                            static_cast<unsigned char>(0xd5 + seed)}));
+    return ok;
 }
 
 bool AddIdentity(const std::string& profileFolder, const OEIdentity& identity, int seed) {
@@ -332,7 +346,7 @@ bool Remove(const std::string& profileFolder) {
     bool ok = true;
     for (const OEIdentity& identity : Identities()) ok &= RemoveIdentity(profileFolder, identity);
     for (const char* key : {kIdentitiesKey, kAccountManagerKey, kWabKey, kOutlookProfilesKey,
-                            kOutlookAccountsKey, kOfficePresenceKey}) {
+                            kOutlookLegacyProfilesKey, kOutlookAccountsKey, kOfficePresenceKey}) {
         SHDeleteKeyA(HKEY_CURRENT_USER, key);
         ok &= !KeyExists(HKEY_CURRENT_USER, key);
     }
@@ -348,7 +362,7 @@ bool Remove(const std::string& profileFolder) {
 std::string Snapshot(const std::string& profileFolder) {
     std::string text;
     for (const char* key : {kIdentitiesKey, kAccountManagerKey, kWabKey, kOutlookProfilesKey,
-                            kOutlookAccountsKey, kOfficePresenceKey})
+                            kOutlookLegacyProfilesKey, kOutlookAccountsKey, kOfficePresenceKey})
         text += std::string("key ") + key + "\n" + DumpKeyTree(HKEY_CURRENT_USER, key) + "\n";
     for (const OEIdentity& identity : Identities()) SnapshotFolder(ExpandedStoreFolder(profileFolder, identity), text);
     std::string wab = WabPath(profileFolder);

@@ -33,6 +33,8 @@ extern const char* const kWabKey;                 // "Software\Microsoft\WAB"
 extern const char* const kOutlookProfilesKey;     // NT Windows Messaging Subsystem profiles
 extern const char* const kOutlookAccountsKey;     // "...\OMI Account Manager"
 extern const char* const kOfficePresenceKey;      // "Software\Microsoft\Office\11.0"
+extern const char* const kOutlookLegacyProfilesKey;   // the older Windows Messaging Subsystem profiles
+extern const char* const kOutlookProfileName;     // "Outlook", the profile SetUp makes
 
 // Sets up Outlook Express (identities, stores, accounts, address book) and
 // Outlook (profile, OMI accounts, Office key, data folder) for the profile
@@ -43,6 +45,10 @@ bool SetUp(const std::string& profileFolder, bool withProgramFiles = true);
 // Writes one identity (key, settings, store files); used by SetUp and by
 // tests that need identities of their own.
 bool AddIdentity(const std::string& profileFolder, const OEIdentity& identity, int seed);
+
+// Writes an Outlook mail profile key root\name (root: kOutlookProfilesKey or
+// kOutlookLegacyProfilesKey) whose values depend on seed; seed 0 is SetUp's.
+bool AddOutlookProfile(const std::string& profileFolder, const std::string& root, const std::string& name, int seed);
 
 // Removes everything SetUp made (registry and files). True when all is gone.
 bool Remove(const std::string& profileFolder);

@@ -1,0 +1,40 @@
+#include "OTItems.h"
+
+#include "Handles.h"
+#include "Log.h"
+#include "ORRegistryUtil.h"
+
+const char* const kProfileRoots[2] = {
+    "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles",
+    "Software\\Microsoft\\Windows Messaging Subsystem\\Profiles",
+};
+
+COTIdentity::COTIdentity(const std::string& name, const std::string& root)
+    : CIdentityBase(name), m_keyPath(root + "\\" + name) {}
+
+COTIdentity::COTIdentity(const std::string& folderName) : CIdentityBase(folderName) {}
+
+bool COTIdentity::BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) {
+    ownFolder = parentFolder + "\\" + GetFolderName();
+    return BackupKeyFolder(ownFolder, m_keyPath, zipper);
+}
+
+bool COTIdentity::RestoreOwnData(CUnzipper& unzipper) {
+    CExtractedHive hive;
+    const char* failure = nullptr;
+    if (!hive.Extract(unzipper, m_identityEntry, &failure)) {
+        LOG_ERROR("%s", failure);
+        return false;
+    }
+    for (const char* root : kProfileRoots) {
+        {
+            CKey key;
+            if (key.Open(HKEY_CURRENT_USER, root, KEY_ALL_ACCESS) != ERROR_SUCCESS) continue;
+        }
+        const std::string keyPath = std::string(root) + "\\" + GetFolderName();
+        // A refused tree leaves the key under this root as it was.
+        if (ORRegistryUtil::RestoreRegKeyPath(HKEY_CURRENT_USER, keyPath.c_str(), hive.Path())) return true;
+    }
+    LOG_ERROR("Failed to store Outlook Profile registry keys.");
+    return false;
+}

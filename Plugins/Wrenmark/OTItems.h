@@ -1,0 +1,54 @@
+// The Outlook mail profile container and its items.
+#pragma once
+#include <string>
+
+#include "BackupItems.h"
+
+// The profile roots under HKEY_CURRENT_USER, in the order they are tried.
+extern const char* const kProfileRoots[2];
+
+// One mail profile: a subkey of a profile root, archived as the hive file
+// "Identity.txt" in a folder named after the profile.
+class COTIdentity : public CIdentityBase {
+public:
+    // For a backup: the profile of that name under that root.
+    COTIdentity(const std::string& name, const std::string& root);
+    // For a restore: the profile folder of an archive.
+    explicit COTIdentity(const std::string& folderName);
+
+    const std::string& GetFolderName() const { return DisplayName(); }
+    void SetIdentityEntry(const std::string& entry) { m_identityEntry = entry; }
+
+protected:
+    bool BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) override;
+    // Under the first root that exists and takes the key; a root that refuses
+    // it keeps its own key as it was.
+    bool RestoreOwnData(CUnzipper& unzipper) override;
+
+private:
+    std::string m_keyPath;   // backup side: root + "\" + name
+    std::string m_identityEntry;
+};
+
+// Outlook's data folder: the local application-data folder + "\Microsoft\Outlook".
+class COTMessages : public CMessagesItemBase {
+public:
+    bool Backup(std::string folder, CZipper* zipper, WorkerContext* context) override;
+    bool Restore(std::string archive, CUnzipper* unzipper, WorkerContext* context) override;
+
+    // Logs "SHGetSpecialFolderPath call failed." when the folder is unknown.
+    static bool FindDataFolder(std::string& folder);
+};
+
+// Outlook's Internet mail accounts, the key "OMI Account Manager"; the same
+// key for every profile.
+class COTAccounts : public CItemBase {
+public:
+    COTAccounts() : CItemBase("Accounts") {}
+    bool Backup(std::string folder, CZipper* zipper, WorkerContext* context) override;
+    bool Restore(std::string archive, CUnzipper* unzipper, WorkerContext* context) override;
+    void SetAccountEntry(const std::string& entry) { m_entry = entry; }
+
+private:
+    std::string m_entry;
+};

@@ -1,0 +1,34 @@
+#include "OTItems.h"
+
+#include <shlobj.h>
+
+#include "Log.h"
+
+bool COTMessages::FindDataFolder(std::string& folder) {
+    char local[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathA(nullptr, local, CSIDL_LOCAL_APPDATA, FALSE)) {
+        LOG_ERROR("SHGetSpecialFolderPath call failed.");
+        return false;
+    }
+    folder = std::string(local) + "\\Microsoft\\Outlook";
+    return true;
+}
+
+bool COTMessages::Backup(std::string folder, CZipper* zipper, WorkerContext* context) {
+    std::string data;
+    if (!zipper) return false;
+    if (!FindDataFolder(data)) {
+        RecordItemFailure();
+        return false;
+    }
+    return BackupDataFolder(data, folder, *zipper, context);
+}
+
+bool COTMessages::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {
+    std::string data;
+    if (!unzipper || !FindDataFolder(data)) {
+        if (HasEntries()) RecordItemFailure();
+        return false;
+    }
+    return RestoreEntries(data, *unzipper, context);
+}
