@@ -79,7 +79,8 @@ struct CZipper::Work {
     Chunk slots[kMaxSlots];
     unsigned slotCount = 2;
 
-    // Worker threads, started by the first file of more than one chunk.
+    // Worker threads, started by the first file of more than one chunk of an
+    // archive.
     std::mutex lock;
     std::condition_variable queued;
     std::condition_variable done;
@@ -92,14 +93,24 @@ struct CZipper::Work {
     bool workersTried = false;
 
     ~Work() {
+        StopWorkers();
+        for (unsigned i = 0; i < workerStreamsReady; ++i) deflateEnd(&workerStreams[i]);
+        if (streamReady) deflateEnd(&stream);
+    }
+
+    // Workers live only while an archive is open, so that no thread is left
+    // to join when a closed writer is destroyed late (at library unload).
+    void StopWorkers() {
         {
             std::lock_guard<std::mutex> guard(lock);
             stopping = true;
         }
         queued.notify_all();
         for (std::thread& worker : workers) worker.join();
-        for (unsigned i = 0; i < workerStreamsReady; ++i) deflateEnd(&workerStreams[i]);
-        if (streamReady) deflateEnd(&stream);
+        workers.clear();
+        stopping = false;
+        workersTried = false;
+        slotCount = 2;
     }
 
     // Without any worker (no thread could be started) chunks are deflated
@@ -254,6 +265,7 @@ bool CZipper::CloseArchive() {
         ok = zipClose(static_cast<zipFile>(m_zip), nullptr) == ZIP_OK;
         m_zip = nullptr;
     }
+    if (m_work) m_work->StopWorkers();
     m_rootFolder[0] = '\0';
     return ok;
 }

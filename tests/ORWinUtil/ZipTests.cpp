@@ -687,3 +687,26 @@ TEST_F(ZipFixture, ChunksShareTheirWindowAcrossBoundaries) {
     int method = -1;
     EXPECT_TRUE(Inflate(RawEntryData(archive, "Outlook\\repeated.dbx", method), data.size()) == data);
 }
+
+// One writer, several archives in turn: the chunk workers of one archive end
+// with it and the next archive starts its own.
+TEST_F(ZipFixture, OneWriterWritesSeveralArchivesOfLargeFiles) {
+    const std::string path = root + "\\Outlook\\Inbox.dbx";
+    const std::string content = MixedContent(11, 3 * 1024 * 1024 + 5);
+    ASSERT_TRUE(WriteFileBytes(path, content));
+    CZipper zip;
+    for (int round = 0; round < 3; ++round) {
+        std::string name = scratch / ("Round" + std::to_string(round) + ".vlb");
+        ASSERT_TRUE(zip.OpenArchive(name.c_str(), root.c_str()));
+        EXPECT_TRUE(zip.AddFile(path.c_str(), false));
+        EXPECT_TRUE(zip.AddFile(path.c_str(), true));
+        EXPECT_TRUE(zip.CloseArchive());
+        CUnzipper unzip(name.c_str());
+        for (const char* entry : {"Outlook\\Inbox.dbx", "Inbox.dbx"}) {
+            ASSERT_TRUE(unzip.GotoFile(entry, false)) << entry;
+            std::string out = scratch / ("Out" + std::to_string(round));
+            ASSERT_TRUE(unzip.UnzipFile(out.c_str(), false)) << entry;
+            EXPECT_TRUE(Read(out + "\\" + entry) == content) << round << " " << entry;
+        }
+    }
+}
