@@ -2,8 +2,9 @@
 // benchmark, and times the Backup or Restore export alone:
 //   BenchDriver <plug-in dll> backup <folder>
 //   BenchDriver <plug-in dll> restore <archive>
-// Prints "seconds=<s> peak_kb=<k> result=<r>": the export's wall time and the
-// process's peak working set (Wine takes it from the kernel's VmHWM).
+// Prints the export's own wall time and the process's peak working set as the
+// process sees it (Wine takes it from the kernel's VmHWM), a check on what the
+// benchmark samples from outside.
 #include <windows.h>
 #include <psapi.h>
 
@@ -73,7 +74,8 @@ int main(int argc, char** argv) {
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
-    printf("seconds=%.3f peak_kb=%lu result=%d\n", seconds,
-           static_cast<unsigned long>(counters.PeakWorkingSetSize / 1024), result);
+    printf("   (driver: %s export %.2f s, result %d, peak working set %.1f MiB)\n",
+           argv[2][0] == 'b' ? "Backup" : "InitRestore+Restore", seconds, result,
+           static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0));
     return result == 1 ? 0 : 1;
 }

@@ -3,7 +3,8 @@
 # and a restore of a large synthetic mail store through the real plug-ins,
 # against Info-ZIP `zip -r -6` and `unzip` on the same data in the same run.
 #   bench/run.sh [build folder]
-# Data is generated once into <build>/benchdata and kept; archives and
+# Our times are those of the whole Windows process (Wine start-up included);
+# the driver also prints the export's own time. Data is generated once into <build>/benchdata and kept; archives and
 # extracted copies are removed at the end. VELMORA_BENCH_OE_MB and
 # VELMORA_BENCH_PST_MB change the sizes (600 and 1024).
 set -uo pipefail
@@ -69,8 +70,7 @@ bench_case() {
 
   local ours theirs archive="$work/Backup/$archive_name"
   ours="$(measure --watch BenchDriver -- "$root/scripts/wine-run.sh" "$build/bin/BenchDriver.exe" "$dll" backup 'C:\VelmoraBench\Backup')"
-  if [ ! -f "$archive" ]; then echo "   $dll wrote no archive: $ours"; put_back; return 2; fi
-  [ "$(field "$ours" rc)" = 0 ] || { echo "   our backup failed: $ours"; status=1; return; }
+  [ "$(field "$ours" rc)" = 0 ] && [ -f "$archive" ] || { echo "   our backup failed: $ours"; status=1; return; }
   sync
   unzip -tq "$archive" >/dev/null || { echo "   our archive fails unzip -t"; status=1; return; }
   local our_bytes; our_bytes="$(uncompressed "$archive")"
@@ -116,7 +116,6 @@ bench_case() {
 
 bench_case "Outlook Express: a ${oe_mb} MB message store through Wrenfold" Wrenfold.dll "Outlook Express.vlb" "$data/oe" "$oe_store"
 bench_case "Outlook: a ${pst_mb} MB data file through Wrenmark" Wrenmark.dll "Outlook.vlb" "$data/Outlook.pst" "$ot_data/Outlook.pst"
-[ $? = 2 ] && echo "   (this build's Wrenmark does not back up Outlook yet: case skipped)"
 echo
 [ "$status" = 0 ] && echo "BENCHMARK: every target met" || echo "BENCHMARK: some target missed or a run failed"
 exit "$status"

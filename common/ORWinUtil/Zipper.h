@@ -36,7 +36,7 @@ public:
     bool AddFolder(const char* path, bool ignorePath);
 
 private:
-    struct Work;   // copy buffers and the deflate stream, made once per object
+    struct Work;   // chunk buffers and deflate streams (made once per object), worker threads
 
     bool SourcePath(const char* path, char (&out)[MAX_PATH]) const;
     bool WriteEntry(const char* name, const FILETIME& lastWrite, DWORD attributes, HANDLE file,
