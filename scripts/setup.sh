@@ -19,12 +19,9 @@ if [ ${#need[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}"
 fi
 
-# minizip and zlib come from Debian's source packages (with Debian's patches),
-# unpacked under the build tree; they are never committed. zlib is built with
-# the project (for speed, see CMakeLists.txt) rather than taken prebuilt.
-fetch_source() {  # package, a file that marks its sources, destination name
-  local package="$1" marker="$2" dest="$deps/$3"
-  [ -f "$dest/$marker" ] && return
+# minizip comes from Debian's source package (with Debian's patches), unpacked
+# under the build tree; it is never committed.
+if [ ! -f "$deps/minizip/zip.c" ]; then
   if [ ! -f /etc/apt/sources.list.d/velmora-src.sources ]; then
     cat > /etc/apt/sources.list.d/velmora-src.sources <<'SRC'
 Types: deb-src
@@ -35,14 +32,11 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
     apt-get update -q
   fi
-  rm -rf "$dest-src" && mkdir -p "$dest-src"
-  (cd "$dest-src" && apt-get source -q "$package")
-  local src
-  src="$(find "$dest-src" -name "$marker" -not -path '*/contrib/*' -not -path '*/debian/*' | head -1)"
-  [ -n "$src" ] || { echo "setup: $package sources not found" >&2; exit 1; }
-  rm -rf "$dest" && mkdir -p "$dest"
-  cp "$(dirname "$src")"/*.[ch] "$dest/"
-  echo "setup: $package sources in $dest"
-}
-fetch_source minizip zip.c minizip
-fetch_source zlib deflate.c zlib
+  rm -rf "$deps/minizip-src" && mkdir -p "$deps/minizip-src"
+  (cd "$deps/minizip-src" && apt-get source -q minizip)
+  src="$(find "$deps/minizip-src" -name zip.c -path '*minizip*' | head -1)"
+  [ -n "$src" ] || { echo "setup: minizip sources not found" >&2; exit 1; }
+  rm -rf "$deps/minizip" && mkdir -p "$deps/minizip"
+  cp "$(dirname "$src")"/*.[ch] "$deps/minizip/"
+  echo "setup: minizip sources in $deps/minizip"
+fi
