@@ -1,6 +1,10 @@
 #!/bin/bash
 # The demo, run inside the Wine test bench by `make demo`: installs the built
-# home directory into the prefix and checks that the host loads the plug-ins.
+# home directory into the prefix, checks that the host loads the plug-ins,
+# then starts the real program. With a display of the user's own
+# (VELMORA_USE_DISPLAY) it simply opens; under the bench's virtual display it
+# is photographed: splash screen, Backup page and Restore page, in English and
+# in Korean.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VELMORA_BUILD:-$root/build}"
@@ -13,9 +17,64 @@ rm -rf "$home" && mkdir -p "$home"
 cp -r "$build/home/." "$home/"
 run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d 'C:\Program Files\Velmora' /f >/dev/null
 echo "== Loading the engine plug-ins through the host"
-if run "$build/bin/PlugInCheck.exe"; then
-  echo "DEMO SUCCEEDED"
-else
+if ! run "$build/bin/PlugInCheck.exe"; then
   echo "DEMO FAILED"
   exit 1
 fi
+
+if [ -n "${VELMORA_USE_DISPLAY:-}" ]; then
+  echo "== Starting Velmora on $DISPLAY (close it to end the demo)"
+  run "$home/Velmora.exe"
+  echo "DEMO SUCCEEDED"
+  exit 0
+fi
+
+shots="$build/demo-shots"
+rm -rf "$shots" && mkdir -p "$shots"
+shot() { import -window root "$shots/$1.png"; echo "   saved $shots/$1.png: $2"; }
+
+# Wine names every top-level window of the program after its executable.
+program_windows() { xdotool search --onlyvisible --class 'velmora.exe' 2>/dev/null || true; }
+main_window() { xdotool search --onlyvisible --name '^Velmora$' 2>/dev/null | head -1 || true; }
+wait_for() {   # wait_for <seconds> <command...>: until the command prints something
+  local limit=$(( $1 * 10 )); shift
+  for _ in $(seq "$limit"); do
+    out="$("$@")"; [ -n "$out" ] && { echo "$out"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+photograph() {   # photograph <language suffix> <description>
+  local lang="$1" pid wid
+  run "$home/Velmora.exe" &
+  pid=$!
+  if ! wait_for 20 program_windows >/dev/null; then
+    echo "DEMO FAILED: no window of Velmora.exe appeared"; kill "$pid" 2>/dev/null; return 1
+  fi
+  sleep 0.3
+  shot "splash$lang" "the splash screen ($2)"
+  if ! wid="$(wait_for 30 main_window)"; then
+    echo "DEMO FAILED: the main window did not open"; kill "$pid" 2>/dev/null; return 1
+  fi
+  sleep 1
+  shot "backup-page$lang" "the main window with the Backup page ($2)"
+  # The Restore tab sits right of the Backup tab at the top of the tab control.
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  xdotool mousemove --window "$wid" 95 88 click 1
+  sleep 1
+  shot "restore-page$lang" "the main window with the Restore page ($2)"
+  xdotool key --window "$wid" Escape || true
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+echo "== Starting Velmora on the virtual display $DISPLAY"
+run reg delete 'HKCU\Software\Orridge\Velmora' /v "UI Language" /f >/dev/null 2>&1 || true
+photograph "" "English"
+run reg add 'HKCU\Software\Orridge\Velmora' /v "UI Language" /d KOR /f >/dev/null
+LC_ALL=ko_KR.UTF-8 photograph "-kor" "Korean, \"UI Language\" = KOR"
+run reg delete 'HKCU\Software\Orridge\Velmora' /v "UI Language" /f >/dev/null 2>&1 || true
+echo "== Screenshots are in $shots"
+echo "DEMO SUCCEEDED"
