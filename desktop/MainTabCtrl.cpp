@@ -35,6 +35,11 @@ void CMainTabCtrl::Init() {
     Layout();
 }
 
+void CMainTabCtrl::DestroyPages() {
+    for (CDialogBase* page : m_pages)
+        if (page->GetHwnd()) DestroyWindow(page->GetHwnd());
+}
+
 void CMainTabCtrl::Layout() {
     RECT client = {}, item = {};
     GetClientRect(m_hWnd, &client);

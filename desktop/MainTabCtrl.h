@@ -18,6 +18,8 @@ public:
     void InsertItem(int index, const char* text);
     // Creates both pages as children, shows page 0 and lays them out.
     void Init();
+    // Destroys the page windows in page order (the objects stay).
+    void DestroyPages();
 
     static const int kPageCount = 2;
     CDialogBase* GetPage(int index) const { return m_pages[index]; }

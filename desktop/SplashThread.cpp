@@ -53,7 +53,7 @@ DWORD WINAPI CSplashThread::ThreadProc(void* parameter) {
     SetEvent(self->m_windowReady);
     if (!shown) return 0;
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (self->m_splash.GetHwnd() && GetMessageA(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

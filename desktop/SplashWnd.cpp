@@ -125,8 +125,10 @@ LRESULT CSplashWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         LRESULT result = DefWindowProcA(m_hWnd, message, wParam, lParam);
         SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, 0);
         m_hWnd = nullptr;
-        OnDestroy();
-        PostQuitMessage(0);
+        // Wakes the thread's loop, which ends once the window is gone; the
+        // owner, palette and bitmap go after that, when the window no longer
+        // hangs on its owner.
+        PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);
         return result;
     }
     default:

@@ -6,7 +6,7 @@
 class CSplashWnd {
 public:
     CSplashWnd() = default;
-    virtual ~CSplashWnd();
+    virtual ~CSplashWnd();   // destroys the owner, the palette and the bitmap
     CSplashWnd(const CSplashWnd&) = delete;
     CSplashWnd& operator=(const CSplashWnd&) = delete;
 

@@ -93,6 +93,12 @@ bool CVelmoraDlg::OnCommand(int id, int code) {
     return CDialogBase::OnCommand(id, code);
 }
 
+void CVelmoraDlg::OnDestroy() {
+    // The pages go first, Backup before Restore, so the plug-ins see
+    // UninitBackup and then UninitRestore.
+    m_tab.DestroyPages();
+}
+
 bool CVelmoraDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
     switch (message) {
     case WM_SYSCOMMAND:

@@ -28,6 +28,7 @@ protected:
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int code) override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void OnDestroy() override;
 
 private:
     HICON m_icon;
