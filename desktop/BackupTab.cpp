@@ -53,29 +53,9 @@ bool CBackupTab::OnCommand(int id, int code) {
     case IDC_BACKUP_RUN:
         OnRunBackup();
         return true;
-    case IDOK:
-    case IDCANCEL:
-        return true;   // a page never ends itself
     default:
         return CPlugInPage::OnCommand(id, code);
     }
-}
-
-bool CBackupTab::OnNotify(NMHDR* header, LRESULT& result) {
-    result = 0;
-    if (!m_host) return false;
-    if (header->idFrom == IDC_BACKUP_TREE && (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW)) {
-        OnApplicationSelected(*reinterpret_cast<NMTREEVIEWA*>(header));
-    } else if (header->idFrom == IDC_BACKUP_TREE && header->code == NM_CLICK) {
-        OnApplicationClicked();
-    } else if (header->idFrom == IDC_BACKUP_PROFILES && header->code == LVN_ITEMCHANGED) {
-        OnProfileChanged(*reinterpret_cast<NMLISTVIEW*>(header));
-    } else if (header->idFrom == IDC_BACKUP_ITEMS && header->code == LVN_ITEMCHANGED) {
-        OnItemChanged(*reinterpret_cast<NMLISTVIEW*>(header));
-    } else {
-        return false;
-    }
-    return true;
 }
 
 void CBackupTab::OnApplicationSelected(const NMTREEVIEWA& change) {
@@ -115,9 +95,8 @@ void CBackupTab::OnApplicationClicked() {
 }
 
 void CBackupTab::OnProfileChanged(const NMLISTVIEW& change) {
-    if (m_filling || (change.uOldState == 0 && change.uNewState == 0)) return;
+    if (!IsStateChange(change)) return;
     CBackupIdentity* identity = reinterpret_cast<CBackupIdentity*>(change.lParam);
-    if (!identity) return;
     CEnginePlugIn* plugIn = PlugInAt(m_currentPlugIn);
     std::string plugInName = plugIn ? plugIn->GetName() : std::string();
 
@@ -128,27 +107,13 @@ void CBackupTab::OnProfileChanged(const NMLISTVIEW& change) {
         else if (plugInName == "Outlook") SetListEnabled(m_items, false);
         else if (plugInName == "Outlook Express") SetListEnabled(m_items, true);
     }
-    int oldCheck = CheckValue(change.uOldState), newCheck = CheckValue(change.uNewState);
-    if (oldCheck == newCheck) return;
-    if (newCheck == 1) identity->Enable();
-    else identity->Disable();
-
-    if (change.iItem == ListView_GetNextItem(m_profiles, -1, LVNI_SELECTED)) {
-        int rows = ListView_GetItemCount(m_items);
-        for (int row = 0; row < rows; ++row) ListView_SetCheckState(m_items, row, newCheck == 1);
-        SetListEnabled(m_items, identity->IsEnabled());
-    }
+    if (!ApplyIdentityCheck(change)) return;
+    if (TickItemsOfSelectedRow(change)) SetListEnabled(m_items, identity->IsEnabled());
     SelectRow(m_profiles, m_currentProfile);
 }
 
 void CBackupTab::OnItemChanged(const NMLISTVIEW& change) {
-    if (m_filling || (change.uOldState == 0 && change.uNewState == 0)) return;
-    CBackupItem* item = reinterpret_cast<CBackupItem*>(change.lParam);
-    int oldCheck = CheckValue(change.uOldState), newCheck = CheckValue(change.uNewState);
-    if (!item || oldCheck == newCheck) return;
-    if (newCheck == 1) item->Enable();
-    else item->Disable();
-    SelectRow(m_items, change.iItem);
+    if (ApplyItemCheck(change)) SelectRow(m_items, change.iItem);
 }
 
 void CBackupTab::OnChooseFolder() {

@@ -20,15 +20,14 @@ public:
 protected:
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int code) override;
-    bool OnNotify(NMHDR* header, LRESULT& result) override;
     void OnDestroy() override;
+    void OnApplicationSelected(const NMTREEVIEWA& change) override;
+    void OnApplicationClicked() override;
+    void OnProfileChanged(const NMLISTVIEW& change) override;
+    void OnItemChanged(const NMLISTVIEW& change) override;
 
 private:
     void FillTree();
-    void OnApplicationSelected(const NMTREEVIEWA& change);
-    void OnApplicationClicked();
-    void OnProfileChanged(const NMLISTVIEW& change);
-    void OnItemChanged(const NMLISTVIEW& change);
     void OnChooseFolder();
     void OnRunBackup();
     // "Outlook" disables both lists, "Outlook Express" enables them.

@@ -80,6 +80,57 @@ int CPlugInPage::CheckValue(UINT state) {
     return image == 0 ? 0 : static_cast<int>(image) - 1;
 }
 
+bool CPlugInPage::OnCommand(int id, int code) {
+    if (id == IDOK || id == IDCANCEL) return true;
+    return CDialogBase::OnCommand(id, code);
+}
+
+bool CPlugInPage::OnNotify(NMHDR* header, LRESULT& result) {
+    result = 0;
+    if (!m_host) return false;
+    if (header->hwndFrom == m_tree && (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW))
+        OnApplicationSelected(*reinterpret_cast<NMTREEVIEWA*>(header));
+    else if (header->hwndFrom == m_tree && header->code == NM_CLICK)
+        OnApplicationClicked();
+    else if (header->hwndFrom == m_profiles && header->code == LVN_ITEMCHANGED)
+        OnProfileChanged(*reinterpret_cast<NMLISTVIEW*>(header));
+    else if (header->hwndFrom == m_items && header->code == LVN_ITEMCHANGED)
+        OnItemChanged(*reinterpret_cast<NMLISTVIEW*>(header));
+    else
+        return false;
+    return true;
+}
+
+bool CPlugInPage::IsStateChange(const NMLISTVIEW& change) const {
+    return !m_filling && (change.uOldState != 0 || change.uNewState != 0) && change.lParam != 0;
+}
+
+bool CPlugInPage::ApplyItemCheck(const NMLISTVIEW& change) {
+    int newCheck = CheckValue(change.uNewState);
+    if (!IsStateChange(change) || CheckValue(change.uOldState) == newCheck) return false;
+    CBackupItem* item = reinterpret_cast<CBackupItem*>(change.lParam);
+    if (newCheck == 1) item->Enable();
+    else item->Disable();
+    return true;
+}
+
+bool CPlugInPage::ApplyIdentityCheck(const NMLISTVIEW& change) {
+    int newCheck = CheckValue(change.uNewState);
+    if (CheckValue(change.uOldState) == newCheck) return false;
+    CBackupIdentity* identity = reinterpret_cast<CBackupIdentity*>(change.lParam);
+    if (newCheck == 1) identity->Enable();
+    else identity->Disable();
+    return true;
+}
+
+bool CPlugInPage::TickItemsOfSelectedRow(const NMLISTVIEW& change) {
+    if (change.iItem != ListView_GetNextItem(m_profiles, -1, LVNI_SELECTED)) return false;
+    bool ticked = CheckValue(change.uNewState) == 1;
+    int rows = ListView_GetItemCount(m_items);
+    for (int row = 0; row < rows; ++row) ListView_SetCheckState(m_items, row, ticked);
+    return true;
+}
+
 void CPlugInPage::SetUpControls(int treeId, int profilesId, int itemsId, UINT selectText,
                                 UINT profileText, UINT itemText) {
     m_tree = GetItem(treeId);
@@ -165,17 +216,6 @@ LPARAM CPlugInPage::GetItemData(HTREEITEM item) const {
     tv.hItem = item;
     SendMessageA(m_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
     return tv.lParam;
-}
-
-std::string CPlugInPage::GetItemText(HTREEITEM item) const {
-    char text[256] = {};
-    TVITEMA tv = {};
-    tv.mask = TVIF_HANDLE | TVIF_TEXT;
-    tv.hItem = item;
-    tv.pszText = text;
-    tv.cchTextMax = sizeof(text);
-    SendMessageA(m_tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
-    return text;
 }
 
 HTREEITEM CPlugInPage::InsertApplication(const std::string& name, LPARAM data, bool selected) {

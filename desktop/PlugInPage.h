@@ -23,6 +23,26 @@ public:
     static int CheckValue(UINT state);
 
 protected:
+    // A page never ends itself: IDOK and IDCANCEL (Enter, Escape) are swallowed.
+    bool OnCommand(int id, int code) override;
+    // Hands the tree's and the lists' notifications to the handlers below;
+    // every notification answers 0. Nothing is handled without a host.
+    bool OnNotify(NMHDR* header, LRESULT& result) override;
+    virtual void OnApplicationSelected(const NMTREEVIEWA& change) = 0;
+    virtual void OnApplicationClicked() = 0;
+    virtual void OnProfileChanged(const NMLISTVIEW& change) = 0;
+    // Enables or disables the row's item when its check box changed.
+    virtual void OnItemChanged(const NMLISTVIEW& change) { ApplyItemCheck(change); }
+
+    // False for changes that carry no state, and while rows are being added.
+    bool IsStateChange(const NMLISTVIEW& change) const;
+    // Enable or Disable on the row's object when its check box changed; true then.
+    bool ApplyItemCheck(const NMLISTVIEW& change);
+    bool ApplyIdentityCheck(const NMLISTVIEW& change);
+    // When the row is the list's first selected one, every item row takes its
+    // check value; true then.
+    bool TickItemsOfSelectedRow(const NMLISTVIEW& change);
+
     // Binds the three controls, adds the image lists and the two columns.
     void SetUpControls(int treeId, int profilesId, int itemsId, UINT selectText, UINT profileText,
                        UINT itemText);
@@ -36,7 +56,6 @@ protected:
     bool IsTicked(HTREEITEM item) const;
     void SetTicked(HTREEITEM item, bool ticked);
     LPARAM GetItemData(HTREEITEM item) const;
-    std::string GetItemText(HTREEITEM item) const;
     HTREEITEM InsertApplication(const std::string& name, LPARAM data, bool selected);
 
     void SelectRow(HWND list, int row);

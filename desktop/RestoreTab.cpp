@@ -40,30 +40,9 @@ bool CRestoreTab::OnCommand(int id, int code) {
     case IDC_RESTORE_RUN:
         OnRunRestore();
         return true;
-    case IDOK:
-    case IDCANCEL:
-        return true;   // a page never ends itself
     default:
         return CPlugInPage::OnCommand(id, code);
     }
-}
-
-bool CRestoreTab::OnNotify(NMHDR* header, LRESULT& result) {
-    result = 0;
-    if (!m_host) return false;
-    if (header->idFrom == IDC_RESTORE_TREE &&
-        (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW)) {
-        OnApplicationSelected(*reinterpret_cast<NMTREEVIEWA*>(header));
-    } else if (header->idFrom == IDC_RESTORE_TREE && header->code == NM_CLICK) {
-        OnApplicationClicked();
-    } else if (header->idFrom == IDC_RESTORE_PROFILES && header->code == LVN_ITEMCHANGED) {
-        OnProfileChanged(*reinterpret_cast<NMLISTVIEW*>(header));
-    } else if (header->idFrom == IDC_RESTORE_ITEMS && header->code == LVN_ITEMCHANGED) {
-        OnItemChanged(*reinterpret_cast<NMLISTVIEW*>(header));
-    } else {
-        return false;
-    }
-    return true;
 }
 
 void CRestoreTab::ShowArchivePath(const std::string& path) {
@@ -148,30 +127,12 @@ void CRestoreTab::OnApplicationClicked() {
 }
 
 void CRestoreTab::OnProfileChanged(const NMLISTVIEW& change) {
-    if (m_filling || (change.uOldState == 0 && change.uNewState == 0)) return;
-    CBackupIdentity* identity = reinterpret_cast<CBackupIdentity*>(change.lParam);
-    if (!identity) return;
+    if (!IsStateChange(change)) return;
     if (m_currentProfile >= 0 && change.iItem != m_currentProfile) {
         m_currentProfile = change.iItem;
-        FillItemList(identity);
+        FillItemList(reinterpret_cast<CBackupIdentity*>(change.lParam));
     }
-    int oldCheck = CheckValue(change.uOldState), newCheck = CheckValue(change.uNewState);
-    if (oldCheck == newCheck) return;
-    if (newCheck == 1) identity->Enable();
-    else identity->Disable();
-    if (change.iItem == ListView_GetNextItem(m_profiles, -1, LVNI_SELECTED)) {
-        int rows = ListView_GetItemCount(m_items);
-        for (int row = 0; row < rows; ++row) ListView_SetCheckState(m_items, row, newCheck == 1);
-    }
-}
-
-void CRestoreTab::OnItemChanged(const NMLISTVIEW& change) {
-    if (m_filling || (change.uOldState == 0 && change.uNewState == 0)) return;
-    CBackupItem* item = reinterpret_cast<CBackupItem*>(change.lParam);
-    int oldCheck = CheckValue(change.uOldState), newCheck = CheckValue(change.uNewState);
-    if (!item || oldCheck == newCheck) return;
-    if (newCheck == 1) item->Enable();
-    else item->Disable();
+    if (ApplyIdentityCheck(change)) TickItemsOfSelectedRow(change);
 }
 
 void CRestoreTab::OnRunRestore() {

@@ -22,16 +22,14 @@ public:
 protected:
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int code) override;
-    bool OnNotify(NMHDR* header, LRESULT& result) override;
     void OnDestroy() override;
+    void OnApplicationSelected(const NMTREEVIEWA& change) override;
+    void OnApplicationClicked() override;
+    void OnProfileChanged(const NMLISTVIEW& change) override;
 
 private:
     void OnChooseArchive();
     void AddToTree(CEnginePlugIn* plugIn);
-    void OnApplicationSelected(const NMTREEVIEWA& change);
-    void OnApplicationClicked();
-    void OnProfileChanged(const NMLISTVIEW& change);
-    void OnItemChanged(const NMLISTVIEW& change);
     void OnRunRestore();
     void ShowArchivePath(const std::string& path);
 

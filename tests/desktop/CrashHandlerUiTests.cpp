@@ -3,6 +3,7 @@
 // the dump are looked for.
 #include <windows.h>
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -38,8 +39,25 @@ struct CrashHandler : ::testing::Test {
     std::string key = "Software\\VelmoraTests\\Crash-" + std::to_string(GetCurrentProcessId());
     PROCESS_INFORMATION child = {};
 
+    // The debugger that the system's crash handling starts from the child
+    // (after "No") is ended with it.
+    void EndChildsDebugger() {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+            if (entry.th32ParentProcessID != child.dwProcessId || entry.th32ProcessID == child.dwProcessId) continue;
+            HANDLE debugger = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+            if (!debugger) continue;
+            TerminateProcess(debugger, 0);
+            WaitForSingleObject(debugger, 5000);
+            CloseHandle(debugger);
+        }
+        CloseHandle(snapshot);
+    }
     void TearDown() override {
         if (child.hProcess) {
+            EndChildsDebugger();
             TerminateProcess(child.hProcess, 0);
             WaitForSingleObject(child.hProcess, 5000);
             CloseHandle(child.hProcess);
@@ -58,10 +76,18 @@ struct CrashHandler : ::testing::Test {
         SetEnvironmentVariableA("VELMORA_CRASH_KEY", key.c_str());
         SetEnvironmentVariableA("TMP", temp.Path().c_str());
         SetEnvironmentVariableA("TEMP", temp.Path().c_str());
+        // After "No" the system's crash handling starts a debugger from the
+        // child; with standard handles of its own it holds none of ours open.
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                 OPEN_EXISTING, 0, nullptr);
         STARTUPINFOA startup = {sizeof(startup)};
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
         std::string path = program / "CrashTest.exe";
-        BOOL started = CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+        BOOL started = CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
                                       program.Path().c_str(), &startup, &child);
+        CloseHandle(nul);
         SetEnvironmentVariableA("VELMORA_CRASH_KEY", nullptr);
         SetEnvironmentVariableA("TMP", oldTmp);
         SetEnvironmentVariableA("TEMP", oldTemp);
