@@ -60,8 +60,14 @@ photograph() {   # photograph <language suffix> <description>
   sleep 1
   shot "backup-page$lang" "the main window with the Backup page ($2)"
   # The Restore tab sits right of the Backup tab at the top of the tab control.
-  eval "$(xdotool getwindowgeometry --shell "$wid")"
-  xdotool mousemove --window "$wid" 95 88 click 1
+  local tab
+  if tab="$(run "$build/bin/WindowProbe.exe" Velmora 1003 | tr -d '\r')" && [ -n "$tab" ]; then
+    local left top rest
+    read -r left top rest <<<"$tab"
+    xdotool mousemove $(( left + 80 )) $(( top + 10 )) click 1
+  else
+    echo "   (the tab control was not found)"
+  fi
   sleep 1
   shot "restore-page$lang" "the main window with the Restore page ($2)"
   xdotool key --window "$wid" Escape || true
@@ -71,10 +77,13 @@ photograph() {   # photograph <language suffix> <description>
 }
 
 echo "== Starting Velmora on the virtual display $DISPLAY"
+# No window manager runs here: Wine draws the captions and frames itself.
+run reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null
 run reg delete 'HKCU\Software\Orridge\Velmora' /v "UI Language" /f >/dev/null 2>&1 || true
 photograph "" "English"
 run reg add 'HKCU\Software\Orridge\Velmora' /v "UI Language" /d KOR /f >/dev/null
 LC_ALL=ko_KR.UTF-8 photograph "-kor" "Korean, \"UI Language\" = KOR"
 run reg delete 'HKCU\Software\Orridge\Velmora' /v "UI Language" /f >/dev/null 2>&1 || true
+run reg delete 'HKCU\Software\Wine\X11 Driver' /v Decorated /f >/dev/null 2>&1 || true
 echo "== Screenshots are in $shots"
 echo "DEMO SUCCEEDED"
