@@ -1,18 +1,78 @@
-// Velmora.exe entry point. The desktop program's window arrives with its
-// pages; for now the program configures its log and loads its plug-ins.
-#include <windows.h>
+#include "VelmoraApp.h"
 
-#include "EngineHost.h"
+#include <commctrl.h>
+
 #include "Log.h"
 #include "ORRegistryUtil.h"
+#include "ResourceModule.h"
+#include "VelmoraDlg.h"
 
-CLog g_Log;
+CVelmoraApp* CVelmoraApp::s_app = nullptr;
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+CVelmoraApp::CVelmoraApp() { s_app = this; }
+
+CVelmoraApp::~CVelmoraApp() {
+    if (s_app == this) s_app = nullptr;
+}
+
+BOOL CVelmoraApp::InitInstance() {
+    EnableControls();
     ConfigureModuleLog(g_Log, "\\Velmora.log", false);
-    std::string home;
-    if (!ORRegistryUtil::ReadStringFromRegistry(HKEY_LOCAL_MACHINE, kProductKey, "Velmora Home", home))
-        return 0;
-    CEngineHost host(home);
-    return 0;
+    LoadSatellite();
+    RunMainDialog();
+    return FALSE;
+}
+
+void CVelmoraApp::EnableControls() {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_TREEVIEW_CLASSES |
+                                                           ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+}
+
+const char* CVelmoraApp::SatelliteFileName(const std::string& languageCode) {
+    return languageCode == "KOR" ? "VLLocaleSatellite_KOR.dll" : "VLLocaleSatellite_ENU.dll";
+}
+
+std::string CVelmoraApp::ChooseLanguageCode() {
+    char code[32] = {};
+    std::string result = "ENU";
+    if (GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, code, sizeof(code))) {
+        LOG_DEVINFO("GetUserDefaultLCID = %s", code);
+        result = code;
+    } else {
+        LOG_ERROR("GetLocaleInfo call failed. Default to English - United States.");
+    }
+    ORRegistryUtil::ReadStringFromRegistry(HKEY_CURRENT_USER, kProductKey, "UI Language", result);
+    return result;
+}
+
+std::string CVelmoraApp::SatelliteDirectory() {
+    char home[MAX_PATH] = {};
+    DWORD size = sizeof(home) - 1, type = 0;
+    if (ORRegistryUtil::QueryRegValue(HKEY_LOCAL_MACHINE, kProductKey, "Velmora Home", &type,
+                                      reinterpret_cast<BYTE*>(home), &size) == ERROR_SUCCESS)
+        return std::string(home) + "\\";
+    DWORD length = GetCurrentDirectoryA(sizeof(home), home);
+    if (length == 0 || length >= sizeof(home)) return std::string();
+    return std::string(home) + "\\";
+}
+
+bool CVelmoraApp::LoadSatellite() {
+    std::string path = SatelliteDirectory() + SatelliteFileName(ChooseLanguageCode());
+    if (path.size() >= MAX_PATH) return false;
+    // The satellite stays loaded for the rest of the process.
+    HMODULE satellite = LoadLibraryA(path.c_str());
+    if (!satellite) return false;
+    SetResourceModule(satellite);
+    return true;
+}
+
+INT_PTR CVelmoraApp::RunMainDialog() {
+    m_mainThreadId = GetCurrentThreadId();
+    CVelmoraDlg* dialog = new CVelmoraDlg();
+    m_mainWnd = dialog;
+    INT_PTR result = dialog->DoModal(nullptr);
+    m_mainWnd = nullptr;
+    delete dialog;
+    return result;
 }

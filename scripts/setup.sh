@@ -8,7 +8,7 @@ deps="${VELMORA_DEPS:-$here/build/deps}"
 need=()
 want=(g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev cmake make dpkg-dev
       wine wine32:i386 xvfb x11-apps imagemagick zip unzip p7zip-full python3 googletest
-      nsis xdotool)
+      nsis xdotool fonts-nanum)
 for p in "${want[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
