@@ -1,21 +1,162 @@
-// Prints the screen rectangle "left top right bottom" of a control of a
-// top-level dialog, found by the dialog's caption and the control's id:
-//   WindowProbe.exe <caption> <control id>
-// The demo uses it to click the real controls of the running program.
+// Reads the running program's windows for the demo, which clicks its real
+// controls with xdotool. The dialog is found by caption, the control by id
+// among the dialog's visible descendants (the pages' controls are children of
+// the tab control, and both pages share some ids).
+//   WindowProbe.exe <caption> <control id>            screen "left top right bottom"
+//   WindowProbe.exe <caption> <control id> text       the control's text
+//   WindowProbe.exe <caption> <control id> tree       per visible tree item: "x y ticked text",
+//                                                      x y = a screen point of its check box
+//   WindowProbe.exe <caption> <control id> labels     the same with a point of each item's text
+// Caption "-" stands for the active dialog, whatever its caption (the
+// system's own dialogs are captioned in the user's language).
+//   WindowProbe.exe <caption> <control id> rows       per list row: "x y ticked text"
+//                                                      (text of column 1)
+// Exit code 1 when the dialog or control is not there.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct ControlSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchControl(HWND window, LPARAM param) {
+    ControlSearch* search = reinterpret_cast<ControlSearch*>(param);
+    if (GetDlgCtrlID(window) == search->id && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Tree and list messages carry pointers, which only mean something inside
+// the program's own process: the structures live in memory allocated there.
+class CRemoteBuffer {
+public:
+    CRemoteBuffer(HWND window, size_t size) : m_size(size) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        m_process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+        if (m_process)
+            m_address = VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    }
+    ~CRemoteBuffer() {
+        if (m_address) VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
+        if (m_process) CloseHandle(m_process);
+    }
+    CRemoteBuffer(const CRemoteBuffer&) = delete;
+    CRemoteBuffer& operator=(const CRemoteBuffer&) = delete;
+
+    bool Valid() const { return m_address != nullptr; }
+    LPARAM Address(size_t offset = 0) const { return reinterpret_cast<LPARAM>(static_cast<char*>(m_address) + offset); }
+    bool Write(const void* data, size_t size, size_t offset = 0) const {
+        SIZE_T done = 0;
+        return offset + size <= m_size &&
+               WriteProcessMemory(m_process, static_cast<char*>(m_address) + offset, data, size, &done) && done == size;
+    }
+    bool Read(void* data, size_t size, size_t offset = 0) const {
+        SIZE_T done = 0;
+        return offset + size <= m_size &&
+               ReadProcessMemory(m_process, static_cast<char*>(m_address) + offset, data, size, &done) && done == size;
+    }
+
+private:
+    HANDLE m_process = nullptr;
+    void* m_address = nullptr;
+    size_t m_size;
+};
+
+const size_t kTextOffset = 512;
+const int kTextBytes = 256;
+
+void PrintScreenPoint(HWND control, POINT point, bool ticked, const char* text) {
+    ClientToScreen(control, &point);
+    printf("%ld %ld %d %s\n", point.x, point.y, ticked ? 1 : 0, text);
+}
+
+int ProbeTree(HWND tree, bool labels) {
+    CRemoteBuffer remote(tree, 1024);
+    if (!remote.Valid()) return 1;
+    for (HTREEITEM item = TreeView_GetFirstVisible(tree); item; item = TreeView_GetNextVisible(tree, item)) {
+        TVITEMA entry = {};
+        entry.mask = TVIF_TEXT | TVIF_STATE;
+        entry.hItem = item;
+        entry.stateMask = TVIS_STATEIMAGEMASK;
+        entry.pszText = reinterpret_cast<char*>(remote.Address(kTextOffset));
+        entry.cchTextMax = kTextBytes;
+        char text[kTextBytes] = {};
+        RECT rect = {};
+        *reinterpret_cast<HTREEITEM*>(&rect) = item;  // TVM_GETITEMRECT takes the item in the rectangle
+        if (!remote.Write(&entry, sizeof(entry)) || !SendMessageA(tree, TVM_GETITEMA, 0, remote.Address()) ||
+            !remote.Read(&entry, sizeof(entry)) || !remote.Read(text, sizeof(text) - 1, kTextOffset) ||
+            !remote.Write(&rect, sizeof(rect), 256) ||
+            !SendMessageA(tree, TVM_GETITEMRECT, labels, remote.Address(256)) || !remote.Read(&rect, sizeof(rect), 256))
+            return 1;
+        // The state icon sits at the item's left; the program takes a click at x 0..14.
+        POINT point = {labels ? rect.left + 6 : 7, (rect.top + rect.bottom) / 2};
+        PrintScreenPoint(tree, point, ((entry.state & TVIS_STATEIMAGEMASK) >> 12) == 2, text);
+    }
+    return 0;
+}
+
+int ProbeRows(HWND list) {
+    CRemoteBuffer remote(list, 1024);
+    if (!remote.Valid()) return 1;
+    int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+        LVITEMA entry = {};
+        entry.iSubItem = 1;
+        entry.pszText = reinterpret_cast<char*>(remote.Address(kTextOffset));
+        entry.cchTextMax = kTextBytes;
+        char text[kTextBytes] = {};
+        RECT rect = {};
+        rect.left = LVIR_BOUNDS;
+        if (!remote.Write(&entry, sizeof(entry)) || SendMessageA(list, LVM_GETITEMTEXTA, row, remote.Address()) < 0 ||
+            !remote.Read(text, sizeof(text) - 1, kTextOffset) || !remote.Write(&rect, sizeof(rect), 256) ||
+            !SendMessageA(list, LVM_GETITEMRECT, row, remote.Address(256)) || !remote.Read(&rect, sizeof(rect), 256))
+            return 1;
+        UINT state = static_cast<UINT>(SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
+        // The check box is the row's first small icon.
+        POINT point = {rect.left + 9, (rect.top + rect.bottom) / 2};
+        PrintScreenPoint(list, point, ((state & LVIS_STATEIMAGEMASK) >> 12) == 2, text);
+    }
+    return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: WindowProbe <caption> <control id>\n");
+    if (argc != 3 && argc != 4) {
+        fprintf(stderr, "usage: WindowProbe <caption> <control id> [text|tree|labels|rows]\n");
         return 2;
     }
-    HWND dialog = FindWindowA("#32770", argv[1]);
-    HWND control = dialog ? GetDlgItem(dialog, atoi(argv[2])) : nullptr;
+    HWND dialog = strcmp(argv[1], "-") == 0 ? GetForegroundWindow() : FindWindowA("#32770", argv[1]);
+    if (!dialog) return 1;
+    ControlSearch search = {atoi(argv[2]), nullptr};
+    EnumChildWindows(dialog, MatchControl, reinterpret_cast<LPARAM>(&search));
+    HWND control = search.found;
+    if (!control) return 1;
+    std::string mode = argc == 4 ? argv[3] : "";
+    if (mode == "text") {
+        char text[4096] = {};
+        // Sent, not GetWindowText: that would not ask another process's control.
+        DWORD_PTR copied = 0;
+        SendMessageTimeoutA(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                            2000, &copied);
+        printf("%s\n", text);
+        return 0;
+    }
+    if (mode == "tree" || mode == "labels") return ProbeTree(control, mode == "labels");
+    if (mode == "rows") return ProbeRows(control);
     RECT rect = {};
-    if (!control || !GetWindowRect(control, &rect)) return 1;
+    if (!GetWindowRect(control, &rect)) return 1;
     printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
     return 0;
 }
