@@ -35,12 +35,7 @@ struct HostFixture : ::testing::Test {
         ASSERT_TRUE(CopyFileA(source.c_str(), (plugins + "\\" + asName).c_str(), FALSE)) << source;
     }
     std::vector<std::string> Calls() {
-        std::string text;
-        ReadFileBytes(calls, text);
-        std::vector<std::string> lines;
-        for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1)
-            lines.push_back(text.substr(pos, end - pos));
-        return lines;
+        return ReadLines(calls);
     }
     // Calls of one export, in order, as "Name:Export".
     std::vector<std::string> CallsOf(const std::string& exportName) {

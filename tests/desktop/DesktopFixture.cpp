@@ -104,12 +104,7 @@ void DesktopFixture::Dismiss(HWND box, int button) {
 }
 
 std::vector<std::string> DesktopFixture::Calls() {
-    std::string text;
-    ReadFileBytes(calls, text);
-    std::vector<std::string> lines;
-    for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1)
-        lines.push_back(text.substr(pos, end - pos));
-    return lines;
+    return ReadLines(calls);
 }
 
 std::vector<std::string> DesktopFixture::CallsOf(const std::string& exportName) {

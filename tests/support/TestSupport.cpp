@@ -156,6 +156,15 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
     return true;
 }
 
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::string text;
+    ReadFileBytes(path, text);
+    std::vector<std::string> lines;
+    for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1)
+        lines.push_back(text.substr(pos, end - pos));
+    return lines;
+}
+
 bool FileExistsAt(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -46,6 +46,8 @@ bool MakeDirs(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool ReadFileBytes(const std::string& path, std::string& bytes);
 bool FileExistsAt(const std::string& path);
+// The lines of a text file (LF-terminated), without their line ends.
+std::vector<std::string> ReadLines(const std::string& path);
 bool DirExistsAt(const std::string& path);
 // Every file below a folder, as "relative\path" -> content, sorted by path.
 std::vector<std::pair<std::string, std::string>> ReadTree(const std::string& folder);
