@@ -29,7 +29,7 @@ public:
             LOG_ERROR("The file %s could not be read and is missing from the backup.",
                       (m_source + relative).c_str());
             RecordItemFailure();
-        } else if (!m_zipper.AddFile(targetPath, false)) {
+        } else if (!m_zipper.AddFile(targetPath, false) && !IsCancelled()) {
             LOG_ERROR("Failed to add %s to zip file.", targetPath);
             RecordItemFailure();
         }
@@ -126,6 +126,7 @@ bool CMessagesItemBase::RestoreEntries(const std::string& dataFolder, CUnzipper&
         } else if (!unzipper.GotoFile(entry.first.c_str(), false)) {
             LOG_ERROR("CUnzipper::GotoFile call failed.");
         } else if (!unzipper.UnzipFileTo((dataFolder + "\\" + entry.second).c_str())) {
+            if (IsTerminationRequested(context)) return false;   // abandoned; the file it would replace is kept
             LOG_ERROR("CUnzipper::UnzipFile call failed.");
         } else {
             restored = true;

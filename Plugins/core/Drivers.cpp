@@ -95,6 +95,7 @@ int BackupWorker(WorkerContext* context) {
     {
         CBackupScratch scratch(target);
         CZipper zipper;
+        zipper.SetStopFlag(&context->terminationRequested);
         if (!scratch.Create() || !zipper.OpenArchive(scratch.TempArchive().c_str(), scratch.StageRoot().c_str())) {
             LOG_ERROR("Failed to open Zip file %s.",
                       (target + "\\" + kThisPlugIn.archiveBaseName + ".vlb").c_str());
@@ -156,6 +157,7 @@ int RestoreWorker(WorkerContext* context) {
 
     bool result = false;
     CUnzipper unzipper;
+    unzipper.SetStopFlag(&context->terminationRequested);
     if (!unzipper.OpenArchive(archive.c_str())) {
         LOG_ERROR("Failed to open Zip file %s.", archive.c_str());
     } else {

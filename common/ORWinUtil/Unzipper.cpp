@@ -291,6 +291,7 @@ bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file) {
 
     bool ended = !deflated;
     for (;;) {
+        if (m_stop && *m_stop) return false;
         int got = unzReadCurrentFile(unzip, m_work->in, kBlockSize);
         if (got < 0) return false;
         if (got == 0) break;

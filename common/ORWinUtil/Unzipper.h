@@ -54,6 +54,10 @@ public:
     // Extracts the current file entry to exactly this path (its folder must be
     // creatable); same checks as UnzipFile.
     bool UnzipFileTo(const char* destinationPath);
+    // A flag another thread may set to abandon the file being extracted: the
+    // extraction fails and the file it would have replaced stays as it was.
+    // Null: never stop.
+    void SetStopFlag(const volatile bool* stop) { m_stop = stop; }
 
     // True when the entry name is safe to place under a folder: relative, no
     // drive, no "..", no UNC or leading backslash, and not longer than a path.
@@ -68,6 +72,7 @@ private:
 
     std::unique_ptr<Work> m_work;
     void* m_unzip = nullptr;              // minizip unzFile
+    const volatile bool* m_stop = nullptr;
     char m_outputFolder[MAX_PATH] = {};
 };
 

@@ -364,7 +364,7 @@ bool CZipper::WriteEntry(const char* name, const FILETIME& lastWrite, DWORD attr
 // entry stays readable.
 bool CZipper::DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc) {
     Work& work = *m_work;
-    bool readOk = true, writeOk = true, ended = !file;
+    bool readOk = true, writeOk = true, ended = !file, stopped = false;
     // Fills a chunk to its size; shorter only at the end of the file.
     auto read = [&](Chunk& chunk) {
         chunk.length = 0;
@@ -408,7 +408,8 @@ bool CZipper::DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc) {
         while (submitted + 1 - written >= work.slotCount) writeOldest();
         Chunk& next = work.slots[(submitted + 1) % work.slotCount];
         read(next);
-        current.final = next.length == 0 || !writeOk;
+        if (m_stop && *m_stop) stopped = true;
+        current.final = next.length == 0 || !writeOk || stopped;
         if (!current.final) {
             next.dictionaryLength = current.length < kDictionarySize ? current.length : kDictionarySize;
             memcpy(next.dictionary, current.in + current.length - next.dictionaryLength, next.dictionaryLength);
@@ -417,5 +418,5 @@ bool CZipper::DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc) {
         if (current.final) break;
     }
     while (written < submitted) writeOldest();
-    return readOk && writeOk;
+    return readOk && writeOk && !stopped;
 }

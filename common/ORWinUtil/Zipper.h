@@ -34,6 +34,10 @@ public:
     // The folder entry, then everything below it (names starting with "." are
     // skipped); failures inside the recursion do not fail the call.
     bool AddFolder(const char* path, bool ignorePath);
+    // A flag another thread may set to abandon the file being added: its entry
+    // is ended where it stands and AddFile fails, so a cancelled backup does
+    // not first finish a file of gigabytes. Null: never stop.
+    void SetStopFlag(const volatile bool* stop) { m_stop = stop; }
 
 private:
     struct Work;   // chunk buffers and deflate streams (made once per object), worker threads
@@ -45,5 +49,6 @@ private:
 
     std::unique_ptr<Work> m_work;
     void* m_zip = nullptr;              // minizip zipFile
+    const volatile bool* m_stop = nullptr;
     char m_rootFolder[MAX_PATH] = {};   // ends in a backslash when set
 };
