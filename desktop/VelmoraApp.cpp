@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "Log.h"
-#include "ORRegistryUtil.h"
+#include "ProductSettings.h"
 #include "ResourceModule.h"
 #include "VelmoraDlg.h"
 
@@ -33,28 +33,11 @@ const char* CVelmoraApp::SatelliteFileName(const std::string& languageCode) {
     return languageCode == "KOR" ? "VLLocaleSatellite_KOR.dll" : "VLLocaleSatellite_ENU.dll";
 }
 
-std::string CVelmoraApp::ChooseLanguageCode() {
-    char code[32] = {};
-    std::string result = "ENU";
-    if (GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, code, sizeof(code))) {
-        LOG_DEVINFO("GetUserDefaultLCID = %s", code);
-        result = code;
-    } else {
-        LOG_ERROR("GetLocaleInfo call failed. Default to English - United States.");
-    }
-    ORRegistryUtil::ReadStringFromRegistry(HKEY_CURRENT_USER, kProductKey, "UI Language", result);
-    return result;
-}
+std::string CVelmoraApp::ChooseLanguageCode() { return FindLanguageCode(); }
 
 std::string CVelmoraApp::SatelliteDirectory() {
-    char home[MAX_PATH] = {};
-    DWORD size = sizeof(home) - 1, type = 0;
-    if (ORRegistryUtil::QueryRegValue(HKEY_LOCAL_MACHINE, kProductKey, "Velmora Home", &type,
-                                      reinterpret_cast<BYTE*>(home), &size) == ERROR_SUCCESS)
-        return std::string(home) + "\\";
-    DWORD length = GetCurrentDirectoryA(sizeof(home), home);
-    if (length == 0 || length >= sizeof(home)) return std::string();
-    return std::string(home) + "\\";
+    bool fromRegistry = false;
+    return FindHomeDirectory(&fromRegistry);
 }
 
 bool CVelmoraApp::LoadSatellite() {

@@ -145,13 +145,14 @@ void ResetItemFailures() { InterlockedExchange(&g_itemFailures, 0); }
 void RecordItemFailure() { InterlockedIncrement(&g_itemFailures); }
 int GetItemFailureCount() { return static_cast<int>(g_itemFailures); }
 
-bool AddStagingFolder(const std::string& folder, CZipper& zipper, const char* createFailedFormat) {
+bool AddStagingFolder(const std::string& folder, CZipper& zipper, const char* createFailedFormat,
+                      const char* addFailedFormat) {
     if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         LOG_ERROR(createFailedFormat, folder.c_str());
         return false;
     }
     if (!zipper.AddFolder(folder.c_str(), false)) {
-        LOG_ERROR("Failed to add a folder to zip file %s.", folder.c_str());
+        LOG_ERROR(addFailedFormat, folder.c_str());
         return false;
     }
     return true;

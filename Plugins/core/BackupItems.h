@@ -98,9 +98,10 @@ void RecordItemFailure();
 int GetItemFailureCount();
 
 // Creates a staging folder (an existing one is fine) and writes its archive
-// entry while it is still empty. Logs createFailedFormat (one %s) or
-// "Failed to add a folder to zip file %s.".
-bool AddStagingFolder(const std::string& folder, CZipper& zipper, const char* createFailedFormat);
+// entry while it is still empty. Logs createFailedFormat or addFailedFormat
+// (each may hold one %s, the folder).
+bool AddStagingFolder(const std::string& folder, CZipper& zipper, const char* createFailedFormat,
+                      const char* addFailedFormat = "Failed to add a folder to zip file %s.");
 
 // Copies a data folder into the staging tree, adding every copied file to the
 // archive and making one progress step with the status text per file. Failed

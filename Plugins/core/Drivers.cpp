@@ -101,11 +101,8 @@ int BackupWorker(WorkerContext* context) {
                       (target + "\\" + kThisPlugIn.archiveBaseName + ".vlb").c_str());
         } else {
             const std::string stagingFolder = scratch.StageRoot() + "\\" + kThisPlugIn.archiveBaseName;
-            if (!CreateDirectoryA(stagingFolder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-                LOG_ERROR(kThisPlugIn.stagingCreateFailedFormat, stagingFolder.c_str());
-            } else if (!zipper.AddFolder(stagingFolder.c_str(), false)) {
-                LOG_ERROR(kThisPlugIn.stagingAddFailedFormat, stagingFolder.c_str());
-            } else {
+            if (AddStagingFolder(stagingFolder, zipper, kThisPlugIn.stagingCreateFailedFormat,
+                                 kThisPlugIn.stagingAddFailedFormat)) {
                 for (CBackupIdentity* identity : engine.GetIdentityList()) {
                     if (IsTerminationRequested(context)) break;
                     if (identity->IsEnabled() && !identity->Backup(stagingFolder, &zipper, context))

@@ -1,47 +1,15 @@
-#include <cstring>
-
 #include "Log.h"
-#include "ORRegistryUtil.h"
 #include "PlugInModule.h"
+#include "ProductSettings.h"
 
 PlugInState g_PlugIn;
 
-namespace {
-const DWORD kPathBytes = 260;
-
-std::string FindHomeDirectory() {
-    char home[kPathBytes + 1] = {};
-    DWORD size = kPathBytes, type = 0;
-    if (ORRegistryUtil::QueryRegValue(HKEY_LOCAL_MACHINE, kProductKey, "Velmora Home", &type,
-                                      reinterpret_cast<BYTE*>(home), &size) == ERROR_SUCCESS &&
-        strlen(home) < kPathBytes) {   // at most 259 characters
-        return std::string(home) + "\\";
-    }
-    LOG_ERROR("Failed to read the Velmora home directory from registry. Use the current directory instead.");
-    char current[kPathBytes] = {};
-    DWORD length = GetCurrentDirectoryA(kPathBytes, current);
-    if (length == 0 || length >= kPathBytes) return std::string();
-    return std::string(current) + "\\";
-}
-
-std::string FindLanguageCode() {
-    char code[32] = {};
-    std::string result;
-    if (GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, code, sizeof(code))) {
-        LOG_DEVINFO("GetUserDefaultLCID = %s", code);
-        result = code;
-    } else {
-        LOG_ERROR("GetLocaleInfo call failed. Default to English - United States.");
-        result = "ENU";
-    }
-    ORRegistryUtil::ReadStringFromRegistry(HKEY_CURRENT_USER, kProductKey, "UI Language", result);
-    return result;
-}
-}  // namespace
-
 void StartPlugIn() {
     ConfigureModuleLog(g_Log, kThisPlugIn.logFileName, kThisPlugIn.reportLogFolderFailures);
-    g_PlugIn.homeDirectory = FindHomeDirectory();
+    bool homeFromRegistry = false;
+    g_PlugIn.homeDirectory = FindHomeDirectory(&homeFromRegistry);
+    if (!homeFromRegistry)
+        LOG_ERROR("Failed to read the Velmora home directory from registry. Use the current directory instead.");
     g_PlugIn.languageCode = FindLanguageCode();
 
     const char* satellite = kThisPlugIn.satelliteEnglish;
