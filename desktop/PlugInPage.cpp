@@ -193,8 +193,11 @@ void CPlugInPage::FillItemList(CBackupIdentity* identity) {
 }
 
 HTREEITEM CPlugInPage::HitCheckBox() const {
+    // Where the click happened, not where the mouse has moved since.
+    DWORD clicked = GetMessagePos();
     TVHITTESTINFO hit = {};
-    GetCursorPos(&hit.pt);
+    hit.pt.x = static_cast<short>(LOWORD(clicked));
+    hit.pt.y = static_cast<short>(HIWORD(clicked));
     ScreenToClient(m_tree, &hit.pt);
     HTREEITEM item = TreeView_HitTest(m_tree, &hit);
     if (!item || hit.pt.x < 0 || hit.pt.x > kCheckBoxColumnEnd) return nullptr;

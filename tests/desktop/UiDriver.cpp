@@ -74,16 +74,37 @@ void Press(HWND dialog, int buttonId) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, buttonId)));
 }
 
+namespace {
+POINT PostedMessagePos() {
+    MSG probe = {};
+    PeekMessageA(&probe, nullptr, 0, 0, PM_NOREMOVE);  // makes sure this thread has a queue
+    PostThreadMessageA(GetCurrentThreadId(), WM_APP, 0, 0);
+    POINT pos = {-1, -1};
+    if (PeekMessageA(&probe, reinterpret_cast<HWND>(-1), WM_APP, WM_APP, PM_REMOVE)) pos = probe.pt;
+    return pos;
+}
+}  // namespace
+
 void ClickAt(HWND control, POINT client) {
     POINT screen = client;
     ClientToScreen(control, &screen);
     SetCursorPos(screen.x, screen.y);
-    // The handlers hit-test the cursor: wait until it is really there.
+    // A posted click carries the cursor position the window system holds at
+    // the moment it is posted, and the handlers hit-test that. Under Wine that
+    // position can lag behind the display's pointer: a pointer event from
+    // before the move, taken in late by the control's thread, puts it back.
+    // So wait until messages posted here carry the new position twice running,
+    // each time after the control's thread has taken in its pending events,
+    // and move the cursor again whenever one does not.
+    int steady = 0;
     WaitUntil([&] {
-        POINT now = {};
-        GetCursorPos(&now);
-        return now.x == screen.x && now.y == screen.y;
-    }, 2000);
+        Settle(control, 50);
+        POINT posted = PostedMessagePos();
+        if (posted.x == screen.x && posted.y == screen.y) return ++steady >= 2;
+        steady = 0;
+        SetCursorPos(screen.x, screen.y);
+        return false;
+    }, 3000);
     LPARAM where = MAKELPARAM(client.x, client.y);
     PostMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, where);
     PostMessageA(control, WM_LBUTTONUP, 0, where);
