@@ -1,3 +1,5 @@
+// Start-up of the real plug-ins: satellite choice, home directory, system
+// information; and what the satellite libraries hold.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,146 +13,94 @@
 using namespace testsupport;
 using namespace plugintest;
 
-namespace {
-int Count(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1)) ++count;
-    return count;
+TEST_F(PlugInFixture, UILanguageChoosesTheSatelliteAndAnythingElseFallsBackToEnglish) {
+    const struct { const char* language; const char* plugIn; const char* satellite; const char* logged; } cases[] = {
+        {nullptr, "Wrenfold", "VLOEPluginLocaleSatellite_ENU.dll", "GetUserDefaultLCID = ENU"},
+        {"KOR", "Wrenmark", "VLOTPluginLocaleSatellite_KOR.dll", "GetUserDefaultLCID = ENU"},
+        {"kor", "Wrenfold", "VLOEPluginLocaleSatellite_ENU.dll", "Unsupported UI Language kor. Default to ENU."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language ? c.language : "no UI Language");
+        if (c.language) ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kProductKey, "UI Language", c.language));
+        Start(c.plugIn);
+        EXPECT_EQ(c.satellite, LoadedSatellite());
+        EXPECT_TRUE(Logged(c.logged));
+        EXPECT_EQ(std::string(c.logged).find("Unsupported") == 0, bool(Logged("Unsupported")));
+        Stop();
+    }
 }
 
-std::string CurrentUser() {
-    char user[512] = {};
-    DWORD size = sizeof(user);
-    GetUserNameA(user, &size);
-    return user;
-}
-
-// Program files installed for one test and removed whatever happens.
-struct StandInScope {
-    StandInScope() { RemoveStandIns(); }
-    ~StandInScope() { EXPECT_TRUE(RemoveStandIns()); }
-};
-}  // namespace
-
-TEST_F(PlugInFixture, EnglishByDefaultWithTheLocaleLogged) {
-    Start("Wrenfold");
-    EXPECT_TRUE(SatelliteLoaded("VLOEPluginLocaleSatellite_ENU.dll"));
-    EXPECT_FALSE(SatelliteLoaded("VLOEPluginLocaleSatellite_KOR.dll"));
-    EXPECT_NE(std::string::npos, NewLog().find("GetUserDefaultLCID = ENU")) << NewLog();
-    EXPECT_EQ(std::string::npos, NewLog().find("Unsupported UI Language")) << NewLog();
-}
-
-TEST_F(PlugInFixture, UILanguageKORSelectsTheKoreanSatellite) {
+TEST_F(PlugInFixture, WrenmarkNamesItselfWithString1000AndWithoutASatelliteNotAtAll) {
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kProductKey, "UI Language", "KOR"));
     Start("Wrenmark");
-    EXPECT_TRUE(SatelliteLoaded("VLOTPluginLocaleSatellite_KOR.dll"));
-    EXPECT_FALSE(SatelliteLoaded("VLOTPluginLocaleSatellite_ENU.dll"));
-    // The display name is the product name in every language.
-    EXPECT_EQ("Outlook", GetName());
-}
-
-TEST_F(PlugInFixture, LowerCaseKorIsUnsupportedAndFallsBackToEnglish) {
-    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kProductKey, "UI Language", "kor"));
-    Start("Wrenfold");
-    EXPECT_TRUE(SatelliteLoaded("VLOEPluginLocaleSatellite_ENU.dll"));
-    EXPECT_FALSE(SatelliteLoaded("VLOEPluginLocaleSatellite_KOR.dll"));
-    EXPECT_NE(std::string::npos, NewLog().find("Unsupported UI Language kor. Default to ENU.")) << NewLog();
-}
-
-TEST_F(PlugInFixture, WithoutSatelliteWrenmarkHasNoNameAndSaysWhichStringIsMissing) {
-    ASSERT_TRUE(DeleteFileA((home / "VLOTPluginLocaleSatellite_ENU.dll").c_str()));
+    EXPECT_EQ("Outlook", Text("GetName"));   // the product name in Korean too
+    Stop();
+    ASSERT_TRUE(DeleteFileA((home / "VLOTPluginLocaleSatellite_KOR.dll").c_str()));
     Start("Wrenmark");
-    EXPECT_EQ("", GetName());
-    std::string log = NewLog();
-    EXPECT_NE(std::string::npos,
-              log.find("Failed to load resource DLL " + home.Path() + "\\VLOTPluginLocaleSatellite_ENU.dll."))
-        << log;
-    EXPECT_NE(std::string::npos, log.find("The string resource 1000 does not exist.")) << log;
+    EXPECT_EQ("", Text("GetName"));
+    EXPECT_TRUE(Logged("Failed to load resource DLL " + home.Path() + "\\VLOTPluginLocaleSatellite_KOR.dll."));
+    EXPECT_TRUE(Logged("The string resource 1000 does not exist."));
 }
 
-TEST_F(PlugInFixture, WithoutSatelliteWrenfoldKeepsItsFixedName) {
-    ASSERT_TRUE(DeleteFileA((home / "VLOEPluginLocaleSatellite_ENU.dll").c_str()));
-    Start("Wrenfold");
-    EXPECT_EQ("Outlook Express", GetName());
-    EXPECT_NE(std::string::npos, NewLog().find("The string resource does not exist.")) << NewLog();
-}
-
+// The home value is read into a MAX_PATH buffer: 259 characters are taken as
+// they are, a longer value is refused and the current directory used instead.
 TEST_F(PlugInFixture, OverlongHomeValueFallsBackToTheCurrentDirectory) {
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey, "Velmora Home", "C:\\" + std::string(297, 'h')));
     char previous[MAX_PATH] = {};
     GetCurrentDirectoryA(sizeof(previous), previous);
     ASSERT_TRUE(SetCurrentDirectoryA(home.Path().c_str()));
-    Start("Wrenmark");
+    for (size_t length : {259u, 300u}) {
+        SCOPED_TRACE(length);
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey, "Velmora Home", "C:\\" + std::string(length - 3, 'h')));
+        Start("Wrenmark");
+        EXPECT_EQ(length > 259, bool(Logged("Failed to read the Velmora home directory from registry.")));
+        EXPECT_EQ(length > 259 ? "VLOTPluginLocaleSatellite_ENU.dll" : "", LoadedSatellite());
+        Stop();
+    }
     SetCurrentDirectoryA(previous);
-    EXPECT_TRUE(SatelliteLoaded("VLOTPluginLocaleSatellite_ENU.dll"));
-    EXPECT_EQ("Outlook", GetName());
-    EXPECT_NE(std::string::npos,
-              NewLog().find("Failed to read the Velmora home directory from registry. Use the current directory instead."))
-        << NewLog();
 }
 
-TEST_F(PlugInFixture, HomeValueOf259CharactersIsTakenAsIs) {
-    std::string value = "C:\\" + std::string(256, 'h');
-    ASSERT_EQ(259u, value.size());
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey, "Velmora Home", value));
-    char previous[MAX_PATH] = {};
-    GetCurrentDirectoryA(sizeof(previous), previous);
-    ASSERT_TRUE(SetCurrentDirectoryA(home.Path().c_str()));
-    Start("Wrenmark");
-    SetCurrentDirectoryA(previous);
-    // Nothing can load from there, and the current directory is not tried.
-    EXPECT_FALSE(SatelliteLoaded("VLOTPluginLocaleSatellite_ENU.dll"));
-    std::string log = NewLog();
-    EXPECT_EQ(std::string::npos, log.find("Failed to read the Velmora home directory")) << log;
-    EXPECT_NE(std::string::npos, log.find("Failed to load resource DLL " + value + "\\VLOT")) << log;
-}
-
-TEST_F(PlugInFixture, WrenfoldSysInfoReadsTheOutlookExpressProgram) {
-    StandInScope standIns;
-    ASSERT_TRUE(InstallStandIns());
-    Start("Wrenfold");
-    EXPECT_EQ("OS_Version: 2.5.1\nApp_Version: 6.0.2900.5512\nUser_Name: " + CurrentUser() + "\n", GetSysInfo());
-    EXPECT_FALSE(CurrentUser().empty());
-}
-
-TEST_F(PlugInFixture, WrenfoldSysInfoOfAnOlderOutlookExpress) {
-    StandInScope standIns;
-    ASSERT_TRUE(InstallStandIn(kStandInMsimnOld, kOutlookExpressProgram));
-    Start("Wrenfold");
-    EXPECT_NE(std::string::npos, GetSysInfo().find("\nApp_Version: 5.50.4807.1700\n")) << GetSysInfo();
-}
-
-TEST_F(PlugInFixture, WrenfoldWithoutOutlookExpressHasAnEmptyVersion) {
-    StandInScope standIns;
-    ASSERT_TRUE(InstallStandIn(kStandInMsimn, "C:\\Program Files\\Outlook Express\\other.exe"));
-    Start("Wrenfold");
-    DeleteFileA("C:\\Program Files\\Outlook Express\\other.exe");
-    EXPECT_NE(std::string::npos, GetSysInfo().find("\nApp_Version: \nUser_Name: ")) << GetSysInfo();
-    EXPECT_EQ(1, Count(NewLog(), "GetFileVersionInfoSize call failed with error 2.")) << NewLog();
-}
-
-TEST_F(PlugInFixture, WrenmarkFindsOutlookUnderOffice11Only) {
-    StandInScope standIns;
-    ASSERT_TRUE(InstallStandIn(kStandInOutlook, kOutlookProgram));
-    Start("Wrenmark");
-    EXPECT_EQ("OS_Version: 2.5.1\nApp_Version: 11.0.8217.0\nUser_Name: " + CurrentUser() + "\n", GetSysInfo());
-    // The two earlier folders were tried and logged; the search did not give up.
-    EXPECT_EQ(2, Count(NewLog(), "GetFileVersionInfoSize call failed with error ")) << NewLog();
-    EXPECT_EQ(std::string::npos, NewLog().find("Failed to find Outlook.exe file.")) << NewLog();
-}
-
-TEST_F(PlugInFixture, WrenmarkTakesTheFirstOutlookFound) {
-    StandInScope standIns;
-    ASSERT_TRUE(InstallStandIn(kStandInOutlook, kOutlookProgram));
+// Wrenmark tries the three Office folders in order and takes the first program found.
+TEST_F(PlugInFixture, SysInfoReadsTheMailClientsProgramVersion) {
+    char user[512] = {};
+    DWORD size = sizeof(user);
+    ASSERT_TRUE(GetUserNameA(user, &size));
+    struct Scope { Scope() { RemoveStandIns(); } ~Scope() { EXPECT_TRUE(RemoveStandIns()); } } standIns;
+    ASSERT_TRUE(InstallStandIns());   // Outlook under the last folder
     ASSERT_TRUE(InstallStandIn(kStandInMsimnOld, std::string(kOutlookProgramFolders[1]) + "\\OUTLOOK.EXE"));
+    Start("Wrenfold");
+    EXPECT_EQ("OS_Version: 2.5.1\nApp_Version: 6.0.2900.5512\nUser_Name: " + std::string(user) + "\n", Text("GetSysInfo"));
+    Stop();
     Start("Wrenmark");
-    EXPECT_NE(std::string::npos, GetSysInfo().find("\nApp_Version: 5.50.4807.1700\n")) << GetSysInfo();
+    EXPECT_NE(std::string::npos, Text("GetSysInfo").find("\nApp_Version: 5.50.4807.1700\n"));
+    Stop();
+    ASSERT_TRUE(RemoveStandIns());
+    Start("Wrenmark");
+    EXPECT_NE(std::string::npos, Text("GetSysInfo").find("\nApp_Version: \n"));
+    EXPECT_TRUE(Logged("Failed to find Outlook.exe file."));
 }
 
-TEST_F(PlugInFixture, WrenmarkWithoutOutlookSaysSo) {
-    StandInScope standIns;
-    ASSERT_TRUE(InstallStandIn(kStandInMsimn, kOutlookExpressProgram));   // not Outlook
-    Start("Wrenmark");
-    EXPECT_NE(std::string::npos, GetSysInfo().find("\nApp_Version: \n")) << GetSysInfo();
-    EXPECT_NE(std::string::npos, NewLog().find("Failed to find Outlook.exe file.")) << NewLog();
+// Every string the plug-ins load exists in both languages, translated except
+// the product name (string 1000); each library holds the progress dialog.
+TEST(Satellites, HoldEveryStringTranslatedButTheProductName) {
+    auto text = [](HMODULE module, UINT id) {
+        wchar_t buffer[512] = {};
+        LoadStringW(module, id, buffer, 512);
+        return std::wstring(buffer);
+    };
+    for (int i = 0; i < 4; i += 2) {
+        SCOPED_TRACE(kHomeFiles[i]);
+        HMODULE english = LoadLibraryA((BuiltHome() + "\\" + kHomeFiles[i]).c_str());
+        HMODULE korean = LoadLibraryA((BuiltHome() + "\\" + kHomeFiles[i + 1]).c_str());
+        ASSERT_TRUE(english && korean);
+        const std::wstring client = i == 0 ? L"Outlook Express" : L"Outlook";
+        EXPECT_TRUE(text(english, 1000) == client && text(korean, 1000) == client);
+        EXPECT_TRUE(text(korean, 3000) == client + L" 복원 중...");
+        for (UINT id : {2000, 2001, 2002, 2003, 2004, 3000, 3001, 3002, 3003, 3004, 4000, 4001, 4002, 4003})
+            EXPECT_TRUE(!text(english, id).empty() && text(english, id) != text(korean, id)) << id;
+        for (HMODULE module : {english, korean}) {
+            EXPECT_NE(std::wstring::npos, text(module, 4000).find(L"%s"));   // the stored user name
+            EXPECT_TRUE(FindResourceA(module, MAKEINTRESOURCEA(145), MAKEINTRESOURCEA(5) /* RT_DIALOG */));
+            FreeLibrary(module);
+        }
+    }
 }

@@ -1,14 +1,17 @@
+// The summary tying an archive to the system it was made on.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
-#include "Log.h"
 #include "SystemInfo.h"
 #include "SystemSummary.h"
 #include "TestSupport.h"
+#include "Unzipper.h"
+#include "Zipper.h"
 
 using namespace testsupport;
 
@@ -18,83 +21,73 @@ const CSystemInfo kCurrent(2, 5, 1, "6.0.2800.1106", "ALICE");
 
 SummaryVerdict Compare(const std::string& summary, const CSystemInfo& current = kCurrent) {
     ScratchFolder folder;
-    std::string path = folder / "summary.txt";
-    EXPECT_TRUE(WriteFileBytes(path, summary));
-    FILE* file = fopen(path.c_str(), "r");
-    EXPECT_NE(nullptr, file);
-    SummaryVerdict verdict = file ? CompareSystemSummary(file, current) : SummaryVerdict();
-    if (file) fclose(file);
-    return verdict;
+    EXPECT_TRUE(WriteFileBytes(folder / "summary.txt", summary));
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen((folder / "summary.txt").c_str(), "r"), &fclose);
+    return file ? CompareSystemSummary(file.get(), current) : SummaryVerdict();
 }
 
-std::string Summary(const char* os, const char* app, const char* user) {
-    return std::string("OS_Version: ") + os + "\r\nApp_Version: " + app + "\r\nUser_Name: " + user + "\r\n";
+// The restore-failure box's text ("(owned)" added for a box with an owner),
+// read and closed by a timer that the box's modal loop runs.
+std::string g_box;
+void CALLBACK CloseBox(HWND, UINT, UINT_PTR, DWORD) {
+    if (HWND box = FindWindowA("#32770", "Error - Failed to Restore")) {
+        char shown[1024] = {};
+        GetDlgItemTextA(box, 0xFFFF, shown, sizeof(shown));
+        g_box = std::string(shown) + (GetWindow(box, GW_OWNER) ? " (owned)" : "");
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+}
+
+// Checks an archive holding one unrelated file and the summary at the given
+// entry (none when empty) against an Outlook 11 system.
+bool Verify(const std::string& entry, const std::string& summary) {
+    ScratchFolder folder;
+    EXPECT_TRUE(MakeDirs(folder / "Outlook\\Profile\\deeper"));
+    EXPECT_TRUE(WriteFileBytes(folder / "Outlook\\Profile\\Identity.txt", "hive"));
+    if (!entry.empty()) EXPECT_TRUE(WriteFileBytes(folder / entry, summary));
+    {
+        CZipper zipper((folder / "Outlook.vlb").c_str(), folder.Path().c_str());
+        EXPECT_TRUE(zipper.AddFolder((folder / "Outlook").c_str(), false) && zipper.CloseArchive());
+    }
+    HMODULE strings = LoadLibraryA((WinePath(VELMORA_HOME_DIR) + "\\VLOTPluginLocaleSatellite_ENU.dll").c_str());
+    CUnzipper unzipper((folder / "Outlook.vlb").c_str());
+    g_box.clear();
+    UINT_PTR timer = SetTimer(nullptr, 0, 10, CloseBox);
+    bool ok = VerifySystemSummary(unzipper, CSystemInfo(2, 5, 1, "11.0.8217.0", "ALICE"), strings);
+    KillTimer(nullptr, timer);
+    FreeLibrary(strings);
+    return ok;
 }
 }  // namespace
 
-TEST(SystemSummary, WrittenInTextModeWithCrLf) {
+TEST(SystemSummary, WrittenOverOlderContentWithCrLfAndFailureReported) {
     ScratchFolder folder;
-    std::string path = folder / "summary.txt";
+    std::string path = folder / "summary.txt", bytes;
     ASSERT_TRUE(WriteFileBytes(path, "older and longer content that must go away\n"));
     ASSERT_TRUE(WriteSystemSummary(path, CSystemInfo(2, 5, 1, "6.0.2900.2180", "alice")));
-    std::string bytes;
     ASSERT_TRUE(ReadFileBytes(path, bytes));
     EXPECT_EQ("OS_Version: 2.5.1\r\nApp_Version: 6.0.2900.2180\r\nUser_Name: alice\r\n", bytes);
-    EXPECT_EQ("OS_Version: 2.5.1\nApp_Version: 6.0.2900.2180\nUser_Name: alice\n",
-              FormatSystemSummary(CSystemInfo(2, 5, 1, "6.0.2900.2180", "alice")));
-    // Empty facts are written as nothing after the blank.
-    ASSERT_TRUE(WriteSystemSummary(path, CSystemInfo(0, 0, 0, "", "")));
-    ASSERT_TRUE(ReadFileBytes(path, bytes));
-    EXPECT_EQ("OS_Version: 0.0.0\r\nApp_Version: \r\nUser_Name: \r\n", bytes);
+    EXPECT_FALSE(WriteSystemSummary(folder / "missing\\summary.txt", kCurrent));
 }
 
-TEST(SystemSummary, UnwritablePathIsLoggedAndFails) {
-    ScratchFolder folder;
-    ASSERT_TRUE(g_Log.OpenLogFile((folder / "core.log").c_str(), true));
-    g_Log.SetLogLevel(1);
-    std::string path = folder / "missing\\summary.txt";
-    EXPECT_FALSE(WriteSystemSummary(path, kCurrent));
-    g_Log.Close();
-    std::string log;
-    ReadFileBytes(folder / "core.log", log);
-    EXPECT_NE(std::string::npos, log.find("Failed to _tfopen " + path + " with error = 3.")) << log;
-}
-
-TEST(SystemSummary, OnlyMajorVersionsAndPlatformCount) {
-    // Minor Windows version and the client's minor numbers are not compared.
-    for (const char* os : {"2.5.1", "2.5.0", "2.5.2"})
-        EXPECT_EQ(0u, Compare(Summary(os, "6.0.2900.2180", "Alice")).message) << os;
-    for (const char* os : {"2.6.0", "1.4.10", "2.4.1"})
-        EXPECT_EQ(4002u, Compare(Summary(os, "6.0.2900.2180", "Alice")).message) << os;
-    EXPECT_EQ(4001u, Compare(Summary("2.5.1", "5.50.4807.1700", "Alice")).message);
-    EXPECT_EQ(4001u, Compare(Summary("2.5.1", "6.0.2900.2180", "Alice"), CSystemInfo(2, 5, 1, "", "ALICE")).message);
-    // Unreadable on both sides counts as 0 on both sides.
-    EXPECT_EQ(0u, Compare(Summary("2.5.1", "", "Alice"), CSystemInfo(2, 5, 1, "", "ALICE")).message);
-}
-
-TEST(SystemSummary, UserNameComparedWithoutCaseAndReportedAsStored) {
-    EXPECT_EQ(0u, Compare(Summary("2.5.1", "6.0.2900.2180", "Alice")).message);
-    SummaryVerdict bob = Compare(Summary("2.5.1", "6.0.2900.2180", "Alice"), CSystemInfo(2, 5, 1, "6.0", "Bob"));
-    EXPECT_EQ(4000u, bob.message);
-    EXPECT_EQ("Alice", bob.storedUserName);
-    // The whole name counts, not a prefix.
-    EXPECT_EQ(4000u, Compare(Summary("2.5.1", "6.0.2900.2180", "Alice2")).message);
-    EXPECT_EQ(4000u, Compare(Summary("2.5.1", "6.0.2900.2180", "")).message);
-    // A bare key at the end of the file names nobody.
-    EXPECT_EQ("", Compare("User_Name:", CSystemInfo(2, 5, 1, "6.0", "Bob")).storedUserName);
-}
-
-TEST(SystemSummary, LinesAreTestedInTheirOwnOrderAndMissingKeysAreNotTested) {
-    // The first failing line decides.
-    std::string reordered = "User_Name: Bob\nOS_Version: 1.4.10\n";
-    EXPECT_EQ(4000u, Compare(reordered).message);
-    EXPECT_EQ(4002u, Compare("OS_Version: 1.4.10\nUser_Name: Bob\n").message);
-    EXPECT_EQ(0u, Compare("OS_Version: 2.5.1\n").message);
-    EXPECT_EQ(0u, Compare("").message);
-    // Unknown lines and keys not at the start of a line are skipped.
-    EXPECT_EQ(0u, Compare("Comment: x\n OS_Version: 1.4.10\nos_version: 1.4.10\n").message);
-    // A line longer than one read is read in parts; a later part is its own line.
-    EXPECT_EQ(4002u, Compare(std::string(511, 'x') + "OS_Version: 1.4.10\n").message);
+// Only the platform, the Windows major version, the client's major version and
+// the user name (without case) count; the first mismatching line decides.
+TEST(SystemSummary, ComparesOnlyWhatTiesTheArchiveToThisSystem) {
+    const struct { std::string summary; UINT message; } cases[] = {
+        {"OS_Version: 2.5.0\r\nApp_Version: 6.0.2900.2180\r\nUser_Name: alice\r\n", 0},
+        {"OS_Version: 2.6.1\n", 4002}, {"OS_Version: 1.5.1\n", 4002},
+        {"App_Version: 5.50.4807.1700\n", 4001},
+        {"User_Name: Alice2\n", 4000}, {"User_Name: Bob\nOS_Version: 1.4.10\n", 4000},
+        // Unknown lines and keys not at the start of a line are skipped.
+        {"Comment: x\n OS_Version: 1.4.10\nos_version: 1.4.10\n", 0},
+        // A line longer than one read is read in parts; a later part is its own line.
+        {std::string(511, 'x') + "OS_Version: 1.4.10\n", 4002},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.message, Compare(c.summary).message) << c.summary;
+    // An unreadable client version counts as 0, on either side.
+    EXPECT_EQ(4001u, Compare("App_Version: 6.0.2900.2180\n", CSystemInfo(2, 5, 1, "", "ALICE")).message);
+    EXPECT_EQ(0u, Compare("App_Version: \n", CSystemInfo(2, 5, 1, "", "ALICE")).message);
+    EXPECT_EQ("", Compare("User_Name:").storedUserName);   // a bare key names nobody
 }
 
 TEST(SystemSummary, MessagesAreFormattedWithinTheirBuffer) {
@@ -103,8 +96,18 @@ TEST(SystemSummary, MessagesAreFormattedWithinTheirBuffer) {
     // A name is text, never a format.
     EXPECT_EQ("Can't restore the backup file because it was created for %d%s.", FormatSummaryMessage(wrongUser, "%d%s"));
     EXPECT_EQ("100% sure", FormatSummaryMessage("100%% sure", ""));
-    std::string longName(600, 'n');
-    std::string cut = FormatSummaryMessage(wrongUser, longName);
+    std::string cut = FormatSummaryMessage(wrongUser, std::string(600, 'n'));
     EXPECT_EQ(511u, cut.size());
     EXPECT_EQ(0u, cut.find("Can't restore"));
+}
+
+TEST(SystemSummary, ArchiveCheckPassesAMatchAndRefusesTheRest) {
+    // Found in any folder; fits despite minor versions and case.
+    EXPECT_TRUE(Verify("Outlook\\Profile\\deeper\\summary.txt",
+                       "OS_Version: 2.5.2\r\nApp_Version: 11.0.5510.0\r\nUser_Name: alice\r\n"));
+    EXPECT_EQ("", g_box);
+    EXPECT_FALSE(Verify("Outlook\\summary.txt", "App_Version: 11.0.1\r\nUser_Name: Bob\r\n"));
+    EXPECT_EQ("Can't restore the backup file because it was created for Bob.", g_box);
+    EXPECT_FALSE(Verify("", ""));   // no summary: refused without a box
+    EXPECT_EQ("", g_box);
 }
