@@ -19,25 +19,19 @@ struct HostFixture : ::testing::Test {
     ScratchRegistry registry;
     ScratchFolder home;
     std::string calls = home / "calls.txt";
-    Lines results;   // the answer variables set by this test
 
     void SetUp() override {
         ASSERT_TRUE(MakeDirs(home / "EnginePlugins"));
-        SetEnvironmentVariableA("VELMORA_TEST_CALLS", calls.c_str());
+        Set("CALLS", calls.c_str());
     }
     void TearDown() override {
-        SetEnvironmentVariableA("VELMORA_TEST_CALLS", nullptr);
-        for (const std::string& name : results) SetEnvironmentVariableA(name.c_str(), nullptr);
+        for (const char* name : {"CALLS", "Alpha_InitBackup", "Alpha_Backup", "Beta_Restore"}) Set(name, nullptr);
     }
-    void Answer(const std::string& plugInExport, const char* value) {
-        results.push_back("VELMORA_TEST_" + plugInExport);
-        SetEnvironmentVariableA(results.back().c_str(), value);
-    }
+    static void Set(const std::string& name, const char* value) { SetEnvironmentVariableA(("VELMORA_TEST_" + name).c_str(), value); }
     void AddTestPlugIn(const char* target, const std::string& asName) {
         std::string source = WinePath(VELMORA_TEST_PLUGIN_DIR) + "\\" + target + ".dll";
         ASSERT_TRUE(CopyFileA(source.c_str(), (home / "EnginePlugins\\" + asName).c_str(), FALSE)) << source;
     }
-    // Calls of one export since the last Clear, in order.
     Lines CallsOf(const std::string& exportName) {
         Lines found;
         for (const std::string& line : ReadLines(calls))
@@ -90,11 +84,15 @@ TEST_F(HostFixture, OutlookIsOfferedOnlyWhereOfficeLeftAKey) {
     EXPECT_EQ((Lines{"Alpha", "Outlook"}), Names(host));
 }
 
+// Strings, long ones too, cross the library boundary both ways.
 TEST_F(HostFixture, LoopsReachEnabledPlugInsAndStopAtTheFirstFailure) {
     AddTestPlugIn("TestPlugInAlpha", "alpha.dll");
     AddTestPlugIn("TestPlugInBeta", "beta.dll");
     CEngineHost host(home.Path());
-    Answer("Alpha_InitBackup", "0");
+    std::string text = "previous content that must be replaced", target = "C:\\" + std::string(600, 'f');
+    host.GetPlugIn(0)->GetSysInfo(text);
+    EXPECT_EQ("System information of Alpha padded well past the small-string buffer\n", text);
+    Set("Alpha_InitBackup", "0");
     Clear();
     EXPECT_EQ(0, host.InitBackup());
     EXPECT_EQ(Lines{"Alpha:InitBackup"}, CallsOf("InitBackup"));
@@ -102,15 +100,15 @@ TEST_F(HostFixture, LoopsReachEnabledPlugInsAndStopAtTheFirstFailure) {
     EXPECT_EQ(2u, CallsOf("UninitBackup").size());
 
     Clear();
-    EXPECT_EQ(1, host.Backup("C:\\Target"));   // nothing enabled
+    EXPECT_EQ(1, host.Backup(target));   // nothing enabled
     EXPECT_TRUE(CallsOf("Backup").empty());
     host.GetPlugIn(0)->Enable();
     host.GetPlugIn(1)->Enable();
-    Answer("Alpha_Backup", "0");
+    Set("Alpha_Backup", "0");
     Clear();
-    EXPECT_EQ(0, host.Backup("C:\\Target"));
-    EXPECT_EQ(Lines{"Alpha:Backup(C:\\Target)"}, CallsOf("Backup"));
-    Answer("Beta_Restore", "0");
+    EXPECT_EQ(0, host.Backup(target));
+    EXPECT_EQ(Lines{"Alpha:Backup(" + target + ")"}, CallsOf("Backup"));
+    Set("Beta_Restore", "0");
     EXPECT_EQ(0, host.Restore());
 
     // InitRestore goes to the plug-in of that name only.
@@ -118,17 +116,6 @@ TEST_F(HostFixture, LoopsReachEnabledPlugInsAndStopAtTheFirstFailure) {
     EXPECT_EQ(1, host.InitRestore("Beta", "C:\\Backups\\Beta.vlb"));
     EXPECT_EQ(1, host.InitRestore("beta", "C:\\Backups\\beta.vlb"));
     EXPECT_EQ(Lines{"Beta:InitRestore(C:\\Backups\\Beta.vlb)"}, CallsOf("InitRestore"));
-}
-
-TEST_F(HostFixture, StringsCrossTheLibraryBoundary) {
-    AddTestPlugIn("TestPlugInAlpha", "alpha.dll");
-    CEngineHost host(home.Path());
-    std::string text = "previous content that must be replaced";
-    host.GetPlugIn(0)->GetSysInfo(text);
-    EXPECT_EQ("System information of Alpha padded well past the small-string buffer\n", text);
-    std::string longFolder(600, 'f');
-    EXPECT_EQ(1, host.GetPlugIn(0)->Backup(longFolder));
-    EXPECT_EQ("Alpha:Backup(" + longFolder + ")", CallsOf("Backup").back());
 }
 
 // The real plug-ins, as built into the home directory, export the whole contract.

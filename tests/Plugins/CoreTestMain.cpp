@@ -4,8 +4,5 @@
 #include "PlugInModule.h"
 
 CLog g_Log;
-
-const PlugInTraits kThisPlugIn = {
-    "\\PlugInCoreTests.log", false, "\\NoSatellite_ENU.dll", "\\NoSatellite_KOR.dll", "Test", true,
-    nullptr, 0, false, nullptr, nullptr,
-};
+const PlugInTraits kThisPlugIn = {"\\PlugInCoreTests.log", false, "\\NoSatellite_ENU.dll", "\\NoSatellite_KOR.dll", "Test",
+                                  true, nullptr, 0, false, nullptr, nullptr};

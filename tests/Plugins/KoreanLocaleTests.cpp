@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "PlugInFixture.h"
-#include "TestSupport.h"
 
 using namespace plugintest;
 

@@ -1,7 +1,5 @@
-// Runs a real engine plug-in (Wrenfold.dll or Wrenmark.dll) from a private
-// copy of the home directory, "Velmora Home" pointing there in a scratch
-// registry. Start-up state lives for the process, so each Start loads its own
-// copy and Stop unloads it and its satellite.
+// Real plug-ins run from a private home copy named in a scratch registry; as start-up
+// state lives for the process, Start loads a copy and Stop unloads it and its satellite.
 #pragma once
 #include <windows.h>
 #include <shlobj.h>
@@ -55,7 +53,6 @@ struct PlugInFixture : ::testing::Test {
         for (int i = 0; i < 4; ++i)
             while (HMODULE loaded = GetModuleHandleA((home / kHomeFiles[i]).c_str())) FreeLibrary(loaded);
     }
-    // What GetName or GetSysInfo gives.
     std::string Text(const char* name) {
         std::string text = "previous content";
         EXPECT_EQ(1, reinterpret_cast<PFN_GetName>(GetProcAddress(module, name))(&text)) << name;
@@ -67,7 +64,6 @@ struct PlugInFixture : ::testing::Test {
         testsupport::ReadFileBytes(logPath, log);
         return (log.find(text) != std::string::npos ? ::testing::AssertionSuccess() : ::testing::AssertionFailure()) << log;
     }
-    // Which satellite is loaded: "" for none.
     std::string LoadedSatellite() {
         for (int i = 0; i < 4; ++i)
             if (GetModuleHandleA((home / kHomeFiles[i]).c_str())) return kHomeFiles[i];

@@ -42,15 +42,10 @@ bool CancelGreyed(HWND dialog) {
     return !IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)) &&
            (GetMenuState(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED) != 0;
 }
-// The Cancel button, the Escape key, the Close box.
-void PressCancel(HWND dialog, int way) {
-    if (way == 0) PostMessageA(dialog, WM_COMMAND, IDCANCEL, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
-    if (way == 1) PostMessageA(dialog, WM_KEYDOWN, VK_ESCAPE, 1);
-    if (way == 2) PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-}
+// What the Cancel button, the Escape key and the Close box post.
+const UINT kCancelWays[][2] = {{WM_COMMAND, IDCANCEL}, {WM_KEYDOWN, VK_ESCAPE}, {WM_SYSCOMMAND, SC_CLOSE}};
 
-// Runs the dialog with the English Wrenfold texts while a user thread acts on
-// it once the worker says "working".
+// Runs the dialog while a user thread acts on it once the worker says "working".
 INT_PTR RunDialog(CProgressDlg& dialog, const std::function<void(HWND)>& user = nullptr) {
     static HMODULE resources = LoadLibraryA((testsupport::WinePath(VELMORA_HOME_DIR) + "\\VLOEPluginLocaleSatellite_ENU.dll").c_str());
     EXPECT_NE(nullptr, resources);
@@ -74,20 +69,18 @@ TEST(ProgressDialog, OnlyAWorkersOneIsSuccess) {
     }
 }
 
-// Cancel, Escape and Close tell the worker to stop, grey Cancel and end the
-// dialog; releasing the dialog waits for a worker still busy.
+// Cancel, Escape and Close stop the worker and end the dialog, whose release waits for it.
 TEST(ProgressDialog, CancelStopsTheWorkAndTheDialogWaitsForIt) {
-    for (int way : {0, 1, 2}) {
-        SCOPED_TRACE(way);
+    for (const UINT* way : kCancelWays) {
+        SCOPED_TRACE(way[0]);
         WorkerRun run;
-        bool greyed = false;
         std::thread release;
         {
             CProgressDlg dialog(nullptr, BusyWorker, &run, kTitle, true);
             EXPECT_EQ(kProgressCancelled, RunDialog(dialog, [&](HWND window) {
-                PressCancel(window, way);
+                PostMessageA(window, way[0], way[1], 0);
                 EXPECT_TRUE(WaitForStatus(window, "Termination Complete ..Shutting Down !!"));
-                greyed = CancelGreyed(window);
+                EXPECT_TRUE(CancelGreyed(window));
             }));
             EXPECT_TRUE(run.sawTermination);
             EXPECT_FALSE(run.ended);
@@ -95,14 +88,12 @@ TEST(ProgressDialog, CancelStopsTheWorkAndTheDialogWaitsForIt) {
         }
         EXPECT_TRUE(run.ended);
         release.join();
-        EXPECT_TRUE(greyed);
     }
 }
 
 // The dialog stays open until someone else ends it: nothing from the worker.
 TEST(ProgressDialog, AfterTerminationTheWorkerPostsNoEndMessage) {
-    WorkerRun run;
-    run.returnAtOnce = true;
+    WorkerRun run{true};
     CProgressDlg dialog(nullptr, BusyWorker, &run, kTitle, true);
     bool openAfterWorker = false;
     EXPECT_EQ(7, RunDialog(dialog, [&](HWND window) {
@@ -118,14 +109,12 @@ TEST(ProgressDialog, AfterTerminationTheWorkerPostsNoEndMessage) {
 TEST(ProgressDialog, WithoutCancelTheUserCannotStopIt) {
     WorkerRun run;
     CProgressDlg dialog(nullptr, BusyWorker, &run, kTitle, false);
-    bool greyed = false;
     EXPECT_EQ(kProgressSucceeded, RunDialog(dialog, [&](HWND window) {
-        greyed = CancelGreyed(window);
-        for (int way : {0, 1, 2}) PressCancel(window, way);
+        EXPECT_TRUE(CancelGreyed(window));
+        for (const UINT* way : kCancelWays) PostMessageA(window, way[0], way[1], 0);
         Sleep(300);
         EXPECT_TRUE(WaitForStatus(window, "working"));   // no termination began
         SetEvent(run.finish);
     }));
-    EXPECT_TRUE(greyed);
     EXPECT_FALSE(run.sawTermination);
 }

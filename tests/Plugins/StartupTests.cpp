@@ -1,14 +1,13 @@
-// Start-up of the real plug-ins: satellite choice, home directory, system
-// information; and what the satellite libraries hold.
+// Start-up of the real plug-ins, and what their satellite libraries hold.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "PlugInFixture.h"
 #include "StandIns.h"
-#include "TestSupport.h"
 
 using namespace testsupport;
 using namespace plugintest;
@@ -24,26 +23,22 @@ TEST_F(PlugInFixture, UILanguageChoosesTheSatelliteAndAnythingElseFallsBackToEng
         if (c.language) ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kProductKey, "UI Language", c.language));
         Start(c.plugIn);
         EXPECT_EQ(c.satellite, LoadedSatellite());
+        EXPECT_EQ(c.plugIn[4] == 'f' ? "Outlook Express" : "Outlook", Text("GetName"));   // string 1000 in Korean too
         EXPECT_TRUE(Logged(c.logged));
         EXPECT_EQ(std::string(c.logged).find("Unsupported") == 0, bool(Logged("Unsupported")));
         Stop();
     }
 }
 
-TEST_F(PlugInFixture, WrenmarkNamesItselfWithString1000AndWithoutASatelliteNotAtAll) {
-    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kProductKey, "UI Language", "KOR"));
-    Start("Wrenmark");
-    EXPECT_EQ("Outlook", Text("GetName"));   // the product name in Korean too
-    Stop();
-    ASSERT_TRUE(DeleteFileA((home / "VLOTPluginLocaleSatellite_KOR.dll").c_str()));
+TEST_F(PlugInFixture, WithoutItsSatelliteWrenmarkHasNoName) {
+    ASSERT_TRUE(DeleteFileA((home / "VLOTPluginLocaleSatellite_ENU.dll").c_str()));
     Start("Wrenmark");
     EXPECT_EQ("", Text("GetName"));
-    EXPECT_TRUE(Logged("Failed to load resource DLL " + home.Path() + "\\VLOTPluginLocaleSatellite_KOR.dll."));
+    EXPECT_TRUE(Logged("Failed to load resource DLL " + home.Path() + "\\VLOTPluginLocaleSatellite_ENU.dll."));
     EXPECT_TRUE(Logged("The string resource 1000 does not exist."));
 }
 
-// The home value is read into a MAX_PATH buffer: 259 characters are taken as
-// they are, a longer value is refused and the current directory used instead.
+// A home value of 259 characters fits its MAX_PATH buffer; a longer one is refused.
 TEST_F(PlugInFixture, OverlongHomeValueFallsBackToTheCurrentDirectory) {
     char previous[MAX_PATH] = {};
     GetCurrentDirectoryA(sizeof(previous), previous);
@@ -82,10 +77,9 @@ TEST_F(PlugInFixture, SysInfoReadsTheMailClientsProgramVersion) {
 // Every string the plug-ins load exists in both languages, translated except
 // the product name (string 1000); each library holds the progress dialog.
 TEST(Satellites, HoldEveryStringTranslatedButTheProductName) {
-    auto text = [](HMODULE module, UINT id) {
-        wchar_t buffer[512] = {};
-        LoadStringW(module, id, buffer, 512);
-        return std::wstring(buffer);
+    auto text = [](HMODULE module, UINT id) {   // the string in place in the resource
+        const wchar_t* s = nullptr;
+        return std::wstring(s, std::max(0, LoadStringW(module, id, reinterpret_cast<LPWSTR>(&s), 0)));
     };
     for (int i = 0; i < 4; i += 2) {
         SCOPED_TRACE(kHomeFiles[i]);
