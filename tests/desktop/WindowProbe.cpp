@@ -1,16 +1,15 @@
 // Reads the running program's windows for the demo, which clicks its real
-// controls with xdotool. The dialog is found by caption, the control by id
-// among the dialog's visible descendants (the pages' controls are children of
-// the tab control, and both pages share some ids).
-//   WindowProbe.exe <caption> <control id>            screen "left top right bottom"
-//   WindowProbe.exe <caption> <control id> text       the control's text
-//   WindowProbe.exe <caption> <control id> tree       per visible tree item: "x y ticked text",
-//                                                      x y = a screen point of its check box
-//   WindowProbe.exe <caption> <control id> labels     the same with a point of each item's text
-// Caption "-" stands for the active dialog, whatever its caption (the
-// system's own dialogs are captioned in the user's language).
-//   WindowProbe.exe <caption> <control id> rows       per list row: "x y ticked text"
-//                                                      (text of column 1)
+// controls with xdotool. The dialog is found by caption ("-" for the active
+// dialog, whatever its caption: the system's own dialogs are captioned in the
+// user's language), the control by id among the dialog's visible descendants
+// (the pages' controls are children of the tab control, and both pages share
+// some ids).
+//   WindowProbe.exe <caption> <control id>          screen "left top right bottom"
+//   WindowProbe.exe <caption> <control id> text     the control's text
+//   WindowProbe.exe <caption> <control id> tree     per visible tree item: "x y ticked text",
+//                                                    x y = a screen point of its check box
+//   WindowProbe.exe <caption> <control id> labels   the same with a point of each item's text
+//   WindowProbe.exe <caption> <control id> rows     per list row: "x y ticked text" (column 1)
 // Exit code 1 when the dialog or control is not there.
 #include <windows.h>
 #include <commctrl.h>
@@ -22,30 +21,25 @@
 
 namespace {
 
-struct ControlSearch {
-    int id;
-    HWND found;
-};
-
-BOOL CALLBACK MatchControl(HWND window, LPARAM param) {
-    ControlSearch* search = reinterpret_cast<ControlSearch*>(param);
-    if (GetDlgCtrlID(window) == search->id && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+int g_controlId = 0;
+BOOL CALLBACK MatchControl(HWND window, LPARAM found) {
+    if (GetDlgCtrlID(window) != g_controlId || !IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
 }
 
-// Tree and list messages carry pointers, which only mean something inside
-// the program's own process: the structures live in memory allocated there.
+// Tree and list messages carry pointers, which only mean something inside the
+// program's own process: the structure (at 0), a rectangle and the text live
+// in memory allocated there.
+const size_t kRectOffset = 256, kTextOffset = 512;
+const int kTextBytes = 256;
 class CRemoteBuffer {
 public:
-    CRemoteBuffer(HWND window, size_t size) : m_size(size) {
+    explicit CRemoteBuffer(HWND window) {
         DWORD processId = 0;
         GetWindowThreadProcessId(window, &processId);
         m_process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
-        if (m_process)
-            m_address = VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (m_process) m_address = static_cast<char*>(VirtualAllocEx(m_process, nullptr, 1024, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     }
     ~CRemoteBuffer() {
         if (m_address) VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
@@ -53,28 +47,27 @@ public:
     }
     CRemoteBuffer(const CRemoteBuffer&) = delete;
     CRemoteBuffer& operator=(const CRemoteBuffer&) = delete;
-
     bool Valid() const { return m_address != nullptr; }
-    LPARAM Address(size_t offset = 0) const { return reinterpret_cast<LPARAM>(static_cast<char*>(m_address) + offset); }
+    LPARAM Address(size_t offset = 0) const { return reinterpret_cast<LPARAM>(m_address + offset); }
+    // Every offset and size used here lies within the 1024 bytes.
     bool Write(const void* data, size_t size, size_t offset = 0) const {
         SIZE_T done = 0;
-        return offset + size <= m_size &&
-               WriteProcessMemory(m_process, static_cast<char*>(m_address) + offset, data, size, &done) && done == size;
+        return WriteProcessMemory(m_process, m_address + offset, data, size, &done) && done == size;
     }
     bool Read(void* data, size_t size, size_t offset = 0) const {
         SIZE_T done = 0;
-        return offset + size <= m_size &&
-               ReadProcessMemory(m_process, static_cast<char*>(m_address) + offset, data, size, &done) && done == size;
+        return ReadProcessMemory(m_process, m_address + offset, data, size, &done) && done == size;
+    }
+    // The item's rectangle, asked with the message; the text as the last message left it.
+    bool Rect(HWND control, UINT message, WPARAM wParam, RECT& rect, char* text) const {
+        return Read(text, kTextBytes - 1, kTextOffset) && Write(&rect, sizeof(rect), kRectOffset) &&
+               SendMessageA(control, message, wParam, Address(kRectOffset)) && Read(&rect, sizeof(rect), kRectOffset);
     }
 
 private:
     HANDLE m_process = nullptr;
-    void* m_address = nullptr;
-    size_t m_size;
+    char* m_address = nullptr;
 };
-
-const size_t kTextOffset = 512;
-const int kTextBytes = 256;
 
 void PrintScreenPoint(HWND control, POINT point, bool ticked, const char* text) {
     ClientToScreen(control, &point);
@@ -82,22 +75,16 @@ void PrintScreenPoint(HWND control, POINT point, bool ticked, const char* text) 
 }
 
 int ProbeTree(HWND tree, bool labels) {
-    CRemoteBuffer remote(tree, 1024);
+    CRemoteBuffer remote(tree);
     if (!remote.Valid()) return 1;
     for (HTREEITEM item = TreeView_GetFirstVisible(tree); item; item = TreeView_GetNextVisible(tree, item)) {
-        TVITEMA entry = {};
-        entry.mask = TVIF_TEXT | TVIF_STATE;
-        entry.hItem = item;
-        entry.stateMask = TVIS_STATEIMAGEMASK;
-        entry.pszText = reinterpret_cast<char*>(remote.Address(kTextOffset));
-        entry.cchTextMax = kTextBytes;
+        TVITEMA entry = {TVIF_TEXT | TVIF_STATE, item, 0, TVIS_STATEIMAGEMASK,
+                         reinterpret_cast<char*>(remote.Address(kTextOffset)), kTextBytes};
         char text[kTextBytes] = {};
         RECT rect = {};
         *reinterpret_cast<HTREEITEM*>(&rect) = item;  // TVM_GETITEMRECT takes the item in the rectangle
         if (!remote.Write(&entry, sizeof(entry)) || !SendMessageA(tree, TVM_GETITEMA, 0, remote.Address()) ||
-            !remote.Read(&entry, sizeof(entry)) || !remote.Read(text, sizeof(text) - 1, kTextOffset) ||
-            !remote.Write(&rect, sizeof(rect), 256) ||
-            !SendMessageA(tree, TVM_GETITEMRECT, labels, remote.Address(256)) || !remote.Read(&rect, sizeof(rect), 256))
+            !remote.Read(&entry, sizeof(entry)) || !remote.Rect(tree, TVM_GETITEMRECT, labels, rect, text))
             return 1;
         // The state icon sits at the item's left; the program takes a click at x 0..14.
         POINT point = {labels ? rect.left + 6 : 7, (rect.top + rect.bottom) / 2};
@@ -107,20 +94,15 @@ int ProbeTree(HWND tree, bool labels) {
 }
 
 int ProbeRows(HWND list) {
-    CRemoteBuffer remote(list, 1024);
+    CRemoteBuffer remote(list);
     if (!remote.Valid()) return 1;
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; ++row) {
-        LVITEMA entry = {};
-        entry.iSubItem = 1;
-        entry.pszText = reinterpret_cast<char*>(remote.Address(kTextOffset));
-        entry.cchTextMax = kTextBytes;
+        LVITEMA entry = {0, 0, 1, 0, 0, reinterpret_cast<char*>(remote.Address(kTextOffset)), kTextBytes};
         char text[kTextBytes] = {};
-        RECT rect = {};
-        rect.left = LVIR_BOUNDS;
+        RECT rect = {LVIR_BOUNDS};
         if (!remote.Write(&entry, sizeof(entry)) || SendMessageA(list, LVM_GETITEMTEXTA, row, remote.Address()) < 0 ||
-            !remote.Read(text, sizeof(text) - 1, kTextOffset) || !remote.Write(&rect, sizeof(rect), 256) ||
-            !SendMessageA(list, LVM_GETITEMRECT, row, remote.Address(256)) || !remote.Read(&rect, sizeof(rect), 256))
+            !remote.Rect(list, LVM_GETITEMRECT, row, rect, text))
             return 1;
         UINT state = static_cast<UINT>(SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
         // The check box is the row's first small icon.
@@ -138,18 +120,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     HWND dialog = strcmp(argv[1], "-") == 0 ? GetForegroundWindow() : FindWindowA("#32770", argv[1]);
-    if (!dialog) return 1;
-    ControlSearch search = {atoi(argv[2]), nullptr};
-    EnumChildWindows(dialog, MatchControl, reinterpret_cast<LPARAM>(&search));
-    HWND control = search.found;
+    HWND control = nullptr;
+    g_controlId = atoi(argv[2]);
+    if (dialog) EnumChildWindows(dialog, MatchControl, reinterpret_cast<LPARAM>(&control));
     if (!control) return 1;
     std::string mode = argc == 4 ? argv[3] : "";
     if (mode == "text") {
-        char text[4096] = {};
         // Sent, not GetWindowText: that would not ask another process's control.
+        char text[4096] = {};
         DWORD_PTR copied = 0;
-        SendMessageTimeoutA(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                            2000, &copied);
+        SendMessageTimeoutA(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &copied);
         printf("%s\n", text);
         return 0;
     }
