@@ -15,7 +15,9 @@ struct RestorePage : DesktopFixture {
         profiles = GetDlgItem(Page(1), IDC_RESTORE_PROFILES);
     }
     // The file dialog, told by its file name box (0x47C, or 0x480 in its older form).
-    static HWND FileName(HWND dialog) { return GetDlgItem(dialog, 0x47C) ? GetDlgItem(dialog, 0x47C) : GetDlgItem(dialog, 0x480); }
+    static HWND FileName(HWND dialog) {
+        return GetDlgItem(dialog, 0x47C) ? GetDlgItem(dialog, 0x47C) : GetDlgItem(dialog, 0x480);
+    }
     static bool IsFileDialog(HWND dialog) { return FileName(dialog) != nullptr; }
     // Writes an archive naming these identities and opens it with "...".
     std::string Choose(const std::string& folder, const std::string& name, const std::string& identities) {
@@ -48,7 +50,8 @@ TEST_F(RestorePage, WarningComesFirstClosesOnlyWithOkAndCanBeTurnedOff) {
         Dismiss(warning);
         Dismiss(WaitForDialog(IsFileDialog), IDCANCEL);
         DWORD off = 0;
-        EXPECT_EQ(tick, ORRegistryUtil::ReadDwordFromRegistry(HKEY_CURRENT_USER, kProductKey, "Restore Warning Off", off) && off == 1);
+        EXPECT_EQ(tick, ORRegistryUtil::ReadDwordFromRegistry(HKEY_CURRENT_USER, kProductKey, "Restore Warning Off", off) &&
+                            off == 1);
     }
     // From now on "..." goes straight to the file dialog.
     Press(Page(1), IDC_RESTORE_BROWSE);

@@ -30,7 +30,8 @@ TEST(Splash, ShowsCentredIgnoresCloseRequestsCanBeDraggedAndGoes) {
     DWORD elapsed = 0;
     HANDLE thread = CreateThread(nullptr, 0, ShowSplashThread, &elapsed, 0, nullptr);
     HWND splash = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (splash = FindWindowA(CSplashWnd::kClassName, nullptr)) && IsWindowVisible(splash); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return (splash = FindWindowA(CSplashWnd::kClassName, nullptr)) && IsWindowVisible(splash); },
+                          5000));
     RECT rect = {};
     GetWindowRect(splash, &rect);
     EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left)) / 2, rect.left);
@@ -49,7 +50,8 @@ TEST(Splash, ShowsCentredIgnoresCloseRequestsCanBeDraggedAndGoes) {
     Sleep(100);
     SendMouse(MOUSEEVENTF_LEFTDOWN);
     Sleep(200);
-    for (int step = 1; step <= 6; ++step, Sleep(50)) SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, x + step * 10, y + step * 5);
+    for (int step = 1; step <= 6; ++step, Sleep(50))
+        SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, x + step * 10, y + step * 5);
     SendMouse(MOUSEEVENTF_LEFTUP);
     RECT moved = {};
     EXPECT_TRUE(WaitUntil([&] {
