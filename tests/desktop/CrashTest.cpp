@@ -1,6 +1,7 @@
 // Raises an exception that nothing handles, with the crash handler installed
-// as the desktop program installs it. The home directory is the value "Home"
-// under HKEY_CURRENT_USER\<VELMORA_CRASH_KEY>.
+// as the desktop program installs it. Arguments: the key under
+// HKEY_CURRENT_USER whose value "Home" names the home directory, and the
+// temporary folder.
 #include <windows.h>
 
 #include "Log.h"
@@ -8,17 +9,11 @@
 
 CLog g_Log;
 
-namespace {
-const char* CrashKey() {
-    static char key[MAX_PATH] = {};
-    GetEnvironmentVariableA("VELMORA_CRASH_KEY", key, sizeof(key));
-    return key;
-}
-}  // namespace
-
-CMiniDumpHandler g_MiniDumpHandler("CrashTest", HKEY_CURRENT_USER, CrashKey(), "Home");
-
-int main() {
+int main(int argc, char** argv) {
+    if (argc != 3) return 2;
+    SetEnvironmentVariableA("TMP", argv[2]);
+    SetEnvironmentVariableA("TEMP", argv[2]);
+    CMiniDumpHandler handler("CrashTest", HKEY_CURRENT_USER, argv[1], "Home");
     RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
     return 0;
 }

@@ -1,20 +1,10 @@
-// Start-up and the main window: language, no home directory, the mail-client
-// warning, the About box, page switching and the release of the plug-ins.
+// Start-up and the main window: the mail-client warning, pages, the About
+// box, no home directory, the Korean interface and the release of the plug-ins.
 #include "DesktopFixture.h"
-
-#include <tlhelp32.h>
-
-#include "ORRegistryUtil.h"
-#include "ResourceModule.h"
-#include "resource.h"
-
-using namespace testsupport;
-using namespace uidriver;
 
 namespace {
 struct MainWindow : DesktopFixture {
-    // Stand-in processes, killed by their handles at the end of the test.
-    std::vector<PROCESS_INFORMATION> standIns;
+    std::vector<PROCESS_INFORMATION> standIns;   // ended by their handles
     void TearDown() override {
         DesktopFixture::TearDown();
         for (PROCESS_INFORMATION& process : standIns) {
@@ -24,165 +14,91 @@ struct MainWindow : DesktopFixture {
             CloseHandle(process.hThread);
         }
     }
+    // An idle program of ours under a mail client's name, with the runtime it needs.
     void RunStandIn(const std::string& exeName) {
-        // An idle program of ours under that name, with the runtime it needs.
-        for (const char* runtime : {"libgcc_s_dw2-1.dll", "libstdc++-6.dll", "libwinpthread-1.dll"})
-            CopyFileA((ExecutableFolder() + "\\" + runtime).c_str(), (data / runtime).c_str(), FALSE);
-        std::string source = ExecutableFolder() + "\\WineKeepAlive.exe";
-        std::string target = data / exeName;
-        ASSERT_TRUE(CopyFileA(source.c_str(), target.c_str(), FALSE));
+        for (const char* file : {"libgcc_s_dw2-1.dll", "libstdc++-6.dll", "libwinpthread-1.dll"})
+            CopyFileA((ExecutableFolder() + "\\" + file).c_str(), (data / file).c_str(), TRUE);
+        ASSERT_TRUE(CopyFileA((ExecutableFolder() + "\\WineKeepAlive.exe").c_str(), (data / exeName).c_str(), FALSE));
         STARTUPINFOA startup = {sizeof(startup)};
-        PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessA(target.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &process));
-        standIns.push_back(process);
-        ASSERT_TRUE(WaitUntil([&] { return ProcessRunning(exeName); }));
-        ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process.hProcess, 300)) << exeName << " did not stay";
+        standIns.push_back({});
+        ASSERT_TRUE(CreateProcessA((data / exeName).c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &standIns.back()));
+        ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(standIns.back().hProcess, 500)) << exeName << " did not stay";
     }
-    static bool ProcessRunning(const std::string& exeName) {
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        PROCESSENTRY32 entry = {};
-        entry.dwSize = sizeof(entry);
-        bool found = false;
-        for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-            found = lstrcmpiA(entry.szExeFile, exeName.c_str()) == 0;
-        CloseHandle(snapshot);
-        return found;
-    }
-    int CountBoxes(const std::string& caption) {
+    int Warnings() {
         int count = 0;
-        for (HWND dialog : ThreadDialogs(UiThread())) count += WindowText(dialog) == caption;
+        for (HWND dialog : ThreadDialogs(threadId)) count += WindowText(dialog) == "Error - Close App";
         return count;
     }
 };
 }  // namespace
 
-TEST_F(MainWindow, RunningMailClientGivesExactlyOneWarningThenTheWindowOpens) {
+TEST_F(MainWindow, RunningMailClientsGiveExactlyOneWarningBeforeTheWindowOpens) {
     RunStandIn("outlook.exe");
     RunStandIn("msimn.exe");
     AddMailPlugIns();
-    SetHome();
     Start(false);
-    HWND box = ExpectBox("Error - Close App");
+    HWND box = WaitForThreadWindow(threadId, "Error - Close App");
+    ASSERT_NE(nullptr, box);
     EXPECT_EQ("Please close Outlook/Outlook Express before continue.", MessageBoxText(box));
-    Settle(box, 300);
-    EXPECT_EQ(1, CountBoxes("Error - Close App"));
+    Settle(box);
+    EXPECT_EQ(1, Warnings());
     Dismiss(box);
     ASSERT_TRUE(WaitForMainWindow());
-    Settle(Main(), 300);
-    EXPECT_EQ(0, CountBoxes("Error - Close App"));
-    EXPECT_EQ(2u, TreeRootItems(BackupControl(IDC_BACKUP_TREE)).size());
+    Settle(Main());
+    EXPECT_EQ(0, Warnings());
+    EXPECT_EQ("Outlook, Outlook Express, ", Texts(GetDlgItem(Page(0), IDC_BACKUP_TREE)));
 }
 
-TEST_F(MainWindow, NoMailClientNoWarning) {
-    SetHome();
+TEST_F(MainWindow, SwitchesPagesByClickShowsAboutAndReleasesEveryPlugInInNameOrder) {
+    AddMailPlugIns();
     Start();
-    EXPECT_EQ(nullptr, FindThreadWindow(UiThread(), "Error - Close App"));
-}
-
-TEST_F(MainWindow, WithoutHomeBothPagesStayEmptyAndNoPlugInIsLoaded) {
-    AddMailPlugIns();   // present, but nothing says where
-    Start();
-    EXPECT_EQ(nullptr, app.GetMainWnd()->GetHost());
-    EXPECT_TRUE(TreeRootItems(BackupControl(IDC_BACKUP_TREE)).empty());
-    EXPECT_TRUE(TreeRootItems(RestoreControl(IDC_RESTORE_TREE)).empty());
-    EXPECT_EQ(0, ListCount(BackupControl(IDC_BACKUP_PROFILES)));
-    Close();
-    EXPECT_TRUE(Calls().empty());
-}
-
-TEST_F(MainWindow, ShowsBannerTabsAndTheBackupPage) {
-    SetHome();
-    Start();
-    EXPECT_EQ("Velmora", WindowText(Main()));
-    HWND tab = GetDlgItem(Main(), IDC_MAIN_TAB);
-    ASSERT_EQ(2, TabCtrl_GetItemCount(tab));
-    char text[64] = {};
-    TCITEMA item = {};
-    item.mask = TCIF_TEXT;
-    item.pszText = text;
-    item.cchTextMax = sizeof(text);
-    SendMessageA(tab, TCM_GETITEMA, 1, reinterpret_cast<LPARAM>(&item));
-    EXPECT_STREQ("Restore", text);
-    EXPECT_TRUE(IsWindowVisible(Page(0)));
-    EXPECT_FALSE(IsWindowVisible(Page(1)));
-    for (int hidden : {IDCANCEL, IDC_BACKUP_BUTTON, IDC_RESTORE_BUTTON})
-        EXPECT_FALSE(IsWindowVisible(GetDlgItem(Main(), hidden))) << hidden;
-    EXPECT_TRUE(IsWindowVisible(GetDlgItem(Main(), IDC_HELP_BUTTON)));
-    EXPECT_EQ(reinterpret_cast<LRESULT>(nullptr) != SendMessageA(Main(), WM_GETICON, ICON_BIG, 0), true);
-
+    EXPECT_EQ(0, Warnings());   // no mail client runs
+    EXPECT_TRUE(IsWindowVisible(Page(0)) && !IsWindowVisible(Page(1)));
     // The keyboard moves the tab focus but not the page; a click does.
-    SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
+    SendMessageA(GetDlgItem(Main(), IDC_MAIN_TAB), TCM_SETCURFOCUS, 1, 0);
     Settle(Main());
     EXPECT_TRUE(IsWindowVisible(Page(0)));
     ShowRestorePage();
-}
 
-TEST_F(MainWindow, AboutEntryOfTheSystemMenuOpensTheAboutBox) {
-    SetHome();
-    Start();
-    HMENU menu = GetSystemMenu(Main(), FALSE);
-    char entry[64] = {};
-    GetMenuStringA(menu, IDM_ABOUTBOX, entry, sizeof(entry), MF_BYCOMMAND);
-    EXPECT_STREQ("&About Velmora...", entry);
     PostMessageA(Main(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-    HWND about = ExpectBox("About Velmora");
-    ASSERT_NE(nullptr, about);
-    bool versionShown = false;
-    for (HWND child = GetWindow(about, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        versionShown |= WindowText(child) == "Velmora Version 1.5";
-    EXPECT_TRUE(versionShown);
+    HWND about = WaitForThreadWindow(threadId, "About Velmora");
+    EXPECT_NE(nullptr, FindWindowExA(about, nullptr, nullptr, "Velmora Version 1.5"));
     Dismiss(about);
-    EXPECT_TRUE(IsWindowVisible(Main()));
-}
 
-TEST_F(MainWindow, ClosingReleasesEveryPlugInInNameOrder) {
-    AddMailPlugIns();
-    SetHome();
-    Start();
-    std::string express = home / "EnginePlugins\\oe.dll", outlook = home / "EnginePlugins\\ot.dll";
+    std::string express = home / "EnginePlugins\\TestPlugInOutlookExpressIds.dll";
     EXPECT_NE(nullptr, GetModuleHandleA(express.c_str()));
     ClearCalls();
     Close();
-    std::vector<std::string> releases;
-    for (const std::string& call : Calls())
-        if (call.find(":Uninit") != std::string::npos || call.find(":DestroyPlugIn") != std::string::npos)
-            releases.push_back(call);
     EXPECT_EQ((std::vector<std::string>{"Outlook:UninitBackup", "Outlook Express:UninitBackup",
                                         "Outlook:UninitRestore", "Outlook Express:UninitRestore",
                                         "Outlook:DestroyPlugIn", "Outlook Express:DestroyPlugIn"}),
-              releases);
+              CallsOf({"Uninit", "DestroyPlugIn"}));
     EXPECT_EQ(nullptr, GetModuleHandleA(express.c_str()));
-    EXPECT_EQ(nullptr, GetModuleHandleA(outlook.c_str()));
 }
 
-TEST_F(MainWindow, KoreanInterfaceComesFromTheKoreanSatellite) {
+TEST_F(MainWindow, WithoutHomeNoPlugInIsLoaded) {
+    AddMailPlugIns(false);   // present, but nothing says where
+    Start();
+    EXPECT_EQ(nullptr, app.GetMainWnd()->GetHost());
+    EXPECT_EQ("", Texts(GetDlgItem(Page(0), IDC_BACKUP_TREE)));
+    Close();
+    EXPECT_TRUE(ReadLines(calls).empty());
+}
+
+// The dialogs come from the satellite, and the strings: as the ANSI code page
+// gives them, Korean only under a Korean locale, but not English in any case.
+TEST_F(MainWindow, KoreanSatelliteGivesTheWindowItsTexts) {
     for (const char* satellite : {"VLLocaleSatellite_ENU.dll", "VLLocaleSatellite_KOR.dll"})
-        ASSERT_TRUE(CopyFileA((WinePath(VELMORA_HOME_DIR) + "\\" + satellite).c_str(), (home / satellite).c_str(),
-                              FALSE));
+        ASSERT_TRUE(CopyFileA((WinePath(VELMORA_HOME_DIR) + "\\" + satellite).c_str(), (home / satellite).c_str(), FALSE));
     SetHome();
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kProductKey, "UI Language", "KOR"));
     ASSERT_TRUE(app.LoadSatellite());
     Start();
-    // Texts reach the controls through the ANSI code page (Korean only under
-    // a Korean locale), so compare with what the code page makes of them.
-    auto throughAnsi = [](const wchar_t* text) {
-        char narrow[64] = {};
-        wchar_t wide[64] = {};
-        WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof(narrow), nullptr, nullptr);
-        MultiByteToWideChar(CP_ACP, 0, narrow, -1, wide, 64);
-        return std::wstring(wide);
-    };
-    wchar_t caption[64] = {};
-    TCITEMW item = {};
-    item.mask = TCIF_TEXT;
-    item.pszText = caption;
-    item.cchTextMax = 64;
-    SendMessageW(GetDlgItem(Main(), IDC_MAIN_TAB), TCM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    EXPECT_EQ(throughAnsi(L"\xBC31\xC5C5"), std::wstring(caption));   // "Backup"
-    wchar_t help[32] = {};
-    GetWindowTextW(GetDlgItem(Main(), IDC_HELP_BUTTON), help, 32);
-    EXPECT_EQ(throughAnsi(L"\xB3C4\xC6C0\xB9D0"), std::wstring(help));   // "Help"
-    EXPECT_NE("Backup", WindowText(GetDlgItem(Page(0), IDC_BACKUP_RUN)));
+    char tab[64] = {};
+    TCITEMA item = {TCIF_TEXT, 0, 0, tab, sizeof(tab)};
+    SendMessageA(GetDlgItem(Main(), IDC_MAIN_TAB), TCM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    EXPECT_EQ(LoadResString(IDS_BACKUP_TAB), tab);
+    EXPECT_NE("Backup", std::string(tab));
+    EXPECT_NE("Help", WindowText(GetDlgItem(Main(), IDC_HELP_BUTTON)));
 }
-
