@@ -3,6 +3,9 @@
 #include <shlobj.h>
 
 #include "DesktopFixture.h"
+#include "EngineHost.h"
+#include "EnginePlugIn.h"
+#include "MailFixture.h"
 
 namespace {
 struct BackupPage : DesktopFixture {
@@ -111,4 +114,28 @@ TEST_F(BackupPage, RunBackupNeedsAFolderAndReportsSuccessAndFailureHonestly) {
     EXPECT_EQ("Backup operation has failed.", Answer("Error"));
     EXPECT_EQ(std::vector<std::string>{both[0]}, CallsOf({"Backup"}));
     EXPECT_TRUE(IsWindowEnabled(Main()));
+}
+
+// The real plug-ins on a synthetic installation: the page lists what the
+// live registry holds and a tick reaches the real plug-in.
+TEST_F(DesktopFixture, RealPlugInsListTheInstallationOnTheBackupPage) {
+    for (const char* name : {"EnginePlugins\\Wrenfold.dll", "EnginePlugins\\Wrenmark.dll",
+                             "VLOEPluginLocaleSatellite_ENU.dll", "VLOTPluginLocaleSatellite_ENU.dll"})
+        ASSERT_TRUE(CopyFileA((WinePath(VELMORA_HOME_DIR) + "\\" + name).c_str(), (home / name).c_str(), FALSE)) << name;
+    ASSERT_TRUE(mailfixture::SetUp(data.Path()));
+    SetHome();
+    Start();
+    HWND tree = GetDlgItem(Page(0), IDC_BACKUP_TREE), profiles = GetDlgItem(Page(0), IDC_BACKUP_PROFILES);
+    EXPECT_EQ("Outlook, Outlook Express, ", Texts(tree));
+    EXPECT_EQ(mailfixture::kOutlookProfileName + std::string(", "), Texts(profiles));
+
+    ClickAt(tree, TreePoint(tree, TreeRootItems(tree).at(1), true));
+    EXPECT_TRUE(WaitUntil([&] { return Texts(tree) == "Outlook, Outlook Express+, "; })) << Texts(tree);
+    // Every identity, in the registry's order, ticked as the plug-in starts them.
+    size_t count = mailfixture::Identities().size();
+    EXPECT_TRUE(WaitUntil([&] { return ListView_GetItemCount(profiles) == static_cast<int>(count); }));
+    for (const mailfixture::OEIdentity& identity : mailfixture::Identities())
+        EXPECT_NE(std::string::npos, Texts(profiles).find(identity.userName + "+, ")) << Texts(profiles);
+    EXPECT_TRUE(IsWindowEnabled(profiles));
+    EXPECT_TRUE(app.GetMainWnd()->GetHost()->GetPlugIn(1)->IsEnabled());
 }
