@@ -201,7 +201,10 @@ TEST(ZipSafety, DamagedEntriesNeverReplaceAGoodFile) {
     std::string text;
     for (int i = 0; text.size() < 100000; ++i) text += "line " + std::to_string(i) + "\n";
     const std::string deflated = RawDeflate(text);
+    const std::string zeros(16 << 20, '\0');
     const std::vector<RawEntry> entries = {
+        // An inflating bomb: 16 MiB of zeros in a few KiB, declared as 1000 bytes.
+        {"bomb.txt", RawDeflate(zeros), Z_DEFLATED, Crc(zeros.substr(0, 1000)), 1000, 0},
         {"crc.txt", deflated, Z_DEFLATED, Crc(text) ^ 1, text.size(), 0},
         {"short.txt", deflated.substr(0, deflated.size() / 2), Z_DEFLATED, Crc(text), text.size(), 0},
         // Declares a prefix of its data with that prefix's CRC: the rest must not be dropped silently.

@@ -42,6 +42,16 @@ bool CancelGreyed(HWND dialog) {
     return !IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)) &&
            (GetMenuState(GetSystemMenu(dialog, FALSE), SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED) != 0;
 }
+// Progress messages that reach the dialog's thread (the dialog ignores late
+// ones itself, so only a hook shows whether a worker still sends them).
+std::vector<std::string> g_statuses;
+LRESULT CALLBACK RecordStatus(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && message->message == WM_PROGRESS_SET_STATUS)
+        g_statuses.push_back(reinterpret_cast<const char*>(message->lParam));
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 // What the Cancel button, the Escape key and the Close box post.
 const UINT kCancelWays[][2] = {{WM_COMMAND, IDCANCEL}, {WM_KEYDOWN, VK_ESCAPE}, {WM_SYSCOMMAND, SC_CLOSE}};
 
@@ -75,13 +85,19 @@ TEST(ProgressDialog, CancelStopsTheWorkAndTheDialogWaitsForIt) {
         SCOPED_TRACE(way[0]);
         WorkerRun run;
         std::thread release;
+        g_statuses.clear();
+        HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, RecordStatus, nullptr, GetCurrentThreadId());
+        ASSERT_NE(nullptr, hook);
         {
             CProgressDlg dialog(nullptr, BusyWorker, &run, kTitle, true);
             EXPECT_EQ(kProgressCancelled, RunDialog(dialog, [&](HWND window) {
                 PostMessageA(window, way[0], way[1], 0);
                 EXPECT_TRUE(WaitForStatus(window, "Termination Complete ..Shutting Down !!"));
                 EXPECT_TRUE(CancelGreyed(window));
+                Sleep(200);   // the worker steps on meanwhile, unheard
             }));
+            UnhookWindowsHookEx(hook);
+            EXPECT_EQ(std::vector<std::string>{"working"}, g_statuses);
             EXPECT_TRUE(run.sawTermination);
             EXPECT_FALSE(run.ended);
             release = std::thread([&] { Sleep(1000); SetEvent(run.finish); });

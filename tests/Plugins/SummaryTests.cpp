@@ -71,6 +71,7 @@ TEST(SystemSummary, WrittenOverOlderContentWithCrLfAndFailureReported) {
 TEST(SystemSummary, ComparesOnlyWhatTiesTheArchiveToThisSystem) {
     const struct { std::string summary; UINT message; } cases[] = {
         {"OS_Version: 2.5.0\r\nApp_Version: 6.0.2900.2180\r\nUser_Name: alice\r\n", 0},
+        {"User_Name: ALICE\nApp_Version: 6.0.1\nOS_Version: 2.5.3\n", 0},   // any order, minor versions aside
         {"OS_Version: 2.6.1\n", 4002}, {"OS_Version: 1.5.1\n", 4002},
         {"App_Version: 5.50.4807.1700\n", 4001},
         {"User_Name: Alice2\n", 4000}, {"User_Name: Bob\nOS_Version: 1.4.10\n", 4000},
