@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,55 +15,51 @@
 #include "PlugInContract.h"
 #include "TestSupport.h"
 
-struct ArchiveEntry {
-    std::string name;
-    bool isFolder;
-    bool operator==(const ArchiveEntry& other) const { return name == other.name && isFolder == other.isFolder; }
-};
-std::ostream& operator<<(std::ostream& out, const ArchiveEntry& entry);
-
-// Every entry of an archive in stored order; empty when it cannot be opened.
-std::vector<ArchiveEntry> ListArchive(const std::string& path);
-// The entries CopyFolder writes for a store folder copied to prefix + "\":
-// files in the order the file system lists them, sub-folders in place.
-void AppendStoreEntries(const std::string& folder, const std::string& prefix, std::vector<ArchiveEntry>& out);
+// Entry names of an archive in stored order (folders end in "\").
+std::vector<std::string> ListArchive(const std::string& path);
+bool Contains(const std::vector<std::string>& names, const std::string& name);
+// Names directly in a folder, hidden ones included, sorted.
+std::vector<std::string> Listing(const std::string& folder);
+// The entries a data folder copied to prefix + "\" gets: files in the order
+// the file system lists them, sub-folders in place.
+void AppendStoreEntries(const std::string& folder, const std::string& prefix, std::vector<std::string>& out);
+// A copy of an archive, entry by entry in stored order; a file named in
+// changed gets that content instead, or is left out when it maps to null.
+bool RewriteArchive(const std::string& from, const std::string& to, const std::map<std::string, const char*>& changed);
+// Opens a file for nobody else.
+CHandle LockFile(const std::string& path);
 
 // One plug-in, named by its library's base name ("Wrenfold"), whose archive
 // is archiveBaseName + ".vlb" in the target folder.
 class MailPlugInTest : public ::testing::Test {
 protected:
-    MailPlugInTest(const char* plugInName, const char* archiveBaseName)
-        : m_plugInName(plugInName), m_archiveBaseName(archiveBaseName) {}
+    MailPlugInTest(const char* plugInName, const char* archiveBaseName) : m_name(plugInName), m_archive(archiveBaseName) {}
     void SetUp() override;
     void TearDown() override;
 
-    // Loads the plug-in and calls InitPlugIn and InitBackup.
-    void StartPlugIn();
-    // Unloads it (UninitBackup, UninitRestore, DestroyPlugIn first).
-    void StopPlugIn();
-    IdentityList& BackupList();
-    IdentityList& RestoreList();
+    void StartPlugIn();   // loads it, InitPlugIn and InitBackup
+    void StopPlugIn();    // UninitBackup, UninitRestore, DestroyPlugIn, unloads it
+    template <class F> F Export(const char* name) { return reinterpret_cast<F>(plugIn.Proc(name)); }
+    IdentityList& List(unsigned char side);
+    IdentityList& BackupList() { return List(kBackupSide); }
+    IdentityList& RestoreList() { return List(kRestoreSide); }
     CBackupIdentity* Find(IdentityList& list, const std::string& name);
-    int Backup(const std::string& folder);
-    int InitRestore(const std::string& archive);
-    int Restore();
-    void EnableAll();
-    // Log lines written by the plug-in since SetUp.
-    std::string NewLog();
-
-    std::string Archive() const { return target.Path() + "\\" + m_archiveBaseName + ".vlb"; }
+    int Backup(const std::string& folder) { return Export<PFN_Backup>("Backup")(folder); }
+    int InitRestore(const std::string& archive) { return Export<PFN_InitRestore>("InitRestore")(archive); }
+    int Restore() { return Export<PFN_Restore>("Restore")(); }
+    void EnableAll() { Export<PFN_Enable>("Enable")(); }
+    // Loads the plug-in afresh, catalogues the archive and restores all of it.
+    int RestoreEverything(const std::string& archive);
+    std::string NewLog();   // what the plug-in logged since SetUp
+    std::string Archive() const { return target / (m_archive + ".vlb"); }
 
     testsupport::ScratchRegistry registry{true};
-    testsupport::ScratchFolder profile;
-    testsupport::ScratchFolder target;
+    testsupport::ScratchFolder profile, target;
     CLibrary plugIn;
-    std::string logPath;
-    size_t logStart = 0;
-    std::string savedProfile;
 
 private:
-    std::string m_plugInName;
-    std::string m_archiveBaseName;
+    std::string m_name, m_archive, m_logPath, m_savedProfile;
+    size_t m_logStart = 0;
 };
 
 class WrenfoldTest : public MailPlugInTest {
