@@ -1,8 +1,15 @@
-// Backup and restore of the synthetic Outlook Express installation through
-// the real plug-in's exports.
+// Outlook Express backed up and restored through the real plug-in's exports;
+// Cancel pressed on the real progress dialog while it works on a large file.
 #include <windows.h>
+#include <ntsecapi.h>
 
 #include "WrenfoldHarness.h"
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "FileUtil.h"
 
 using namespace testsupport;
 using mailfixture::OEIdentity;
@@ -12,20 +19,68 @@ const std::string kTop = "Outlook Express";
 
 std::string IdentityFolder(const OEIdentity& identity) { return kTop + "\\" + identity.id + "$" + identity.userName; }
 std::string KeyOf(const OEIdentity& identity) { return DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + identity.id); }
+
+// Incompressible content, so the archive grows as fast as the file is read.
+bool WriteRandomFile(const std::string& path, DWORD size) {
+    CHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    std::vector<char> block(1u << 20);
+    DWORD written = 0;
+    for (DWORD done = 0; done < size; done += block.size())
+        if (!RtlGenRandom(block.data(), block.size()) || !WriteFile(file, block.data(), block.size(), &written, nullptr))
+            return false;
+    return true;
+}
+
+// Size of the largest "vlb*.tmp" in a folder: the archive or the extracted
+// file being written.
+DWORD LargestTempFile(const std::string& folder) {
+    DWORD largest = 0;
+    WIN32_FIND_DATAA data;
+    CFindHandle find;
+    for (bool more = find.First((folder + "\\vlb*.tmp").c_str(), data); more; more = find.Next(data))
+        largest = std::max(largest, data.nFileSizeLow);
+    return largest;
+}
+
+// Runs an export while another thread presses Cancel on this process's
+// progress dialog, as a user would, once the temporary file in folder holds
+// 16 MiB; checks that the work stopped inside the large file (a worker that
+// looks for Cancel only between files writes all of it).
+int RunCancelled(const std::function<int()>& work, const std::string& folder) {
+    std::atomic<bool> finished{false}, pressed{false};
+    std::atomic<DWORD> largest{0};
+    std::thread presser([&] {
+        for (; !finished && !pressed; Sleep(1)) {
+            HWND dialog = nullptr;
+            DWORD process = 0;
+            while ((dialog = FindWindowExA(nullptr, dialog, nullptr, "Please Wait..")) &&
+                   (GetWindowThreadProcessId(dialog, &process), process != GetCurrentProcessId())) {}
+            if (!dialog || LargestTempFile(folder) <= 16u << 20) continue;
+            pressed = true;
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+        }
+        for (; !finished; Sleep(1)) largest = std::max<DWORD>(largest, LargestTempFile(folder));
+    });
+    const int result = work();
+    finished = true;
+    presser.join();
+    EXPECT_TRUE(pressed) << "the work ended before Cancel could be pressed";
+    EXPECT_LT(largest.load(), 48u << 20);
+    return result;
+}
 }  // namespace
 
 TEST_F(WrenfoldTest, BackupWritesTheSelectedEntriesInOrderAndNothingElse) {
     StartPlugIn();
-    ASSERT_EQ(3u, BackupList().size());
-    // Main Identity whole; Alice without her items; Bob's items under his
-    // identity left unselected.
+    // Main Identity whole; Alice without her items; Bob's items but not Bob.
     Find(BackupList(), "Main Identity")->Enable();
     CBackupIdentity* alice = Find(BackupList(), "Alice Martin");
     alice->Enable();
     for (CBackupItem* item : *alice->GetItems()) item->Disable();
     for (CBackupItem* item : *Find(BackupList(), "Bob Okafor")->GetItems()) item->Enable();
-    const std::string mainStore = mailfixture::ExpandedStoreFolder(profile.Path(), Identity("Main Identity"));
-    ASSERT_TRUE(SetFileAttributesA((mainStore + "\\Archive\\Inbox.dbx").c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::string readOnly = mailfixture::ExpandedStoreFolder(profile.Path(), Identity("Main Identity")) + "\\Archive\\Inbox.dbx";
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
 
     std::vector<std::string> expected = {kTop + "\\"};
@@ -39,33 +94,31 @@ TEST_F(WrenfoldTest, BackupWritesTheSelectedEntriesInOrderAndNothingElse) {
         AppendStoreEntries(mailfixture::ExpandedStoreFolder(profile.Path(), fixture), folder + "\\Messages", expected);
         expected.insert(expected.end(), {folder + "\\Accounts\\", folder + "\\Accounts\\Accounts.txt"});
     }
-    const std::string wab = mailfixture::WabPath(profile.Path());
-    expected.insert(expected.end(), {kTop + "\\AddressBook\\", kTop + "\\AddressBook\\" + wab.substr(wab.rfind('\\') + 1),
-                                     kTop + "\\AddressBook\\WAB.txt", kTop + "\\summary.txt"});
+    const std::string book = kTop + "\\AddressBook\\";
+    expected.insert(expected.end(), {book, book + PathFindFileNameA(mailfixture::WabPath(profile.Path()).c_str()),
+                                     book + "WAB.txt", kTop + "\\summary.txt"});
     EXPECT_EQ(expected, ListArchive(Archive()));
-    EXPECT_TRUE(Contains(expected, IdentityFolder(Identity("Main Identity")) + "\\Messages\\Archive\\Inbox.dbx"));
     // Nothing of the staging (a read-only file included) or the temporary
     // archive stays behind.
     EXPECT_EQ(std::vector<std::string>{"Outlook Express.vlb"}, Listing(target.Path()));
 }
 
 TEST_F(WrenfoldTest, RestoreAfterRemovalBringsBackEveryKeyAndFileWhateverTheUserNames) {
-    // Besides the usual identities: user names with "$", empty, or equal to
-    // an item's folder name.
-    const std::string root = "%UserProfile%\\Stores\\";
-    const std::vector<OEIdentity> awkward = {{"{0A000000-0000-0000-0000-000000000001}", "Pay$roll Messages", root + "one"},
-                                             {"{0A000000-0000-0000-0000-000000000002}", "Accounts", root + "two"},
-                                             {"{0A000000-0000-0000-0000-000000000003}", "", root + "three"}};
-    for (size_t i = 0; i < awkward.size(); ++i) ASSERT_TRUE(mailfixture::AddIdentity(profile.Path(), awkward[i], 11 + i));
-    ASSERT_EQ(ERROR_SUCCESS, SHDeleteValueA(HKEY_CURRENT_USER, ("Identities\\" + awkward[2].id).c_str(), "Username"));
+    // Besides the usual identities: user names with "$", equal to an item's
+    // folder name, or none.
+    const char* const names[] = {"Pay$roll Messages", "Accounts", ""};
+    std::vector<OEIdentity> all = mailfixture::Identities();
+    for (int i = 0; i < 3; ++i) {
+        all.push_back({"{0A000000-0000-0000-0000-00000000000" + std::to_string(i) + "}", names[i], "%UserProfile%\\Stores\\" + std::to_string(i)});
+        ASSERT_TRUE(mailfixture::AddIdentity(profile.Path(), all.back(), 11 + i));
+    }
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteValueA(HKEY_CURRENT_USER, ("Identities\\" + all.back().id).c_str(), "Username"));
     StartPlugIn();
     EnableAll();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
     const std::string before = mailfixture::Snapshot(profile.Path());
     const auto stores = ReadTree(profile / "Stores");
 
-    std::vector<OEIdentity> all = mailfixture::Identities();
-    all.insert(all.end(), awkward.begin(), awkward.end());
     for (const OEIdentity& identity : all) ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), identity));
     SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey);
     ASSERT_TRUE(DeleteFileA(mailfixture::WabPath(profile.Path()).c_str()));
@@ -81,8 +134,7 @@ TEST_F(WrenfoldTest, SameNameIdentityIsReplacedOnlyAfterTheArchivedOneIsBack) {
     StartPlugIn();
     Find(BackupList(), "Alice Martin")->Enable();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
-    const std::string aliceTree = KeyOf(alice);
-    const std::string damaged = profile / "damaged.vlb";
+    const std::string aliceTree = KeyOf(alice), damaged = profile / "damaged.vlb";
     ASSERT_TRUE(RewriteArchive(Archive(), damaged, {{IdentityFolder(alice) + "\\Identity.txt", "WINE REGISTRY damaged\n\x01\x02"}}));
 
     // Now the system holds two other identities named Alice Martin, and Bob.
@@ -91,7 +143,7 @@ TEST_F(WrenfoldTest, SameNameIdentityIsReplacedOnlyAfterTheArchivedOneIsBack) {
     const OEIdentity second = {"{66666666-7777-8888-9999-AAAAAAAAAAAA}", "Alice Martin", alice.storeRoot};
     ASSERT_TRUE(mailfixture::AddIdentity(profile.Path(), first, 7));
     ASSERT_TRUE(mailfixture::AddIdentity(profile.Path(), second, 8));
-    const std::string firstTree = KeyOf(first), secondTree = KeyOf(second), bobTree = KeyOf(Identity("Bob Okafor"));
+    const std::string firstTree = KeyOf(first), secondTree = KeyOf(second);
 
     // A key the registry refuses: the user keeps the identity in use.
     EXPECT_EQ(0, RestoreEverything(damaged));
@@ -101,75 +153,114 @@ TEST_F(WrenfoldTest, SameNameIdentityIsReplacedOnlyAfterTheArchivedOneIsBack) {
 
     ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
     EXPECT_EQ(aliceTree, KeyOf(alice));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + first.id));   // the first of that name only
-    EXPECT_EQ(secondTree, KeyOf(second));
-    EXPECT_EQ(bobTree, KeyOf(Identity("Bob Okafor")));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + first.id));
+    EXPECT_EQ(secondTree, KeyOf(second));   // the first of that name only
 }
 
 TEST_F(WrenfoldTest, AccountsComeFromTheSharedKeyOrElseTheIdentitysOwn) {
-    const OEIdentity& bob = Identity("Bob Okafor");
-    const std::string own = "Identities\\" + bob.id + "\\" + mailfixture::kSharedAccountsKey;
+    const std::string shared = mailfixture::kSharedAccountsKey, own = "Identities\\" + Identity("Bob Okafor").id + "\\" + shared;
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, own + "\\00000001", "Account Name", "bob only"));
-    SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey);
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, shared.c_str()));
     const std::string ownTree = DumpKeyTree(HKEY_CURRENT_USER, own);
     StartPlugIn();
     Find(BackupList(), "Bob Okafor")->Enable();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
-
-    // While there is no shared key, the identity's own key comes back.
-    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, ("Identities\\" + bob.id).c_str()));
+    // No shared key is made where there was none; once there is one, it is
+    // the key replaced.
     ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
-    EXPECT_EQ(ownTree, DumpKeyTree(HKEY_CURRENT_USER, own));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey));
-
-    // Once a shared key exists, it is the one replaced.
-    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, std::string(mailfixture::kSharedAccountsKey) + "\\00000009", "Account Name", "x"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, shared));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, shared + "\\00000009", "Account Name", "x"));
     ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
-    EXPECT_EQ(ownTree, DumpKeyTree(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey));
+    EXPECT_EQ(ownTree, DumpKeyTree(HKEY_CURRENT_USER, shared));
 }
 
 TEST_F(WrenfoldTest, FailedBackupsAreReportedAndKeepThePreviousArchiveAndTheUsersFiles) {
     const OEIdentity& main = Identity("Main Identity");
     const std::string store = mailfixture::ExpandedStoreFolder(profile.Path(), main), inbox = store + "\\Inbox.dbx";
     // A folder of the staging folder's name is the user's.
-    ASSERT_TRUE(MakeDirs(target / "Outlook Express\\Inbox"));
-    ASSERT_TRUE(WriteFileBytes(target / "Outlook Express\\Inbox\\mine.dbx", "user data"));
+    ASSERT_TRUE(MakeDirs(target / kTop) && WriteFileBytes(target / (kTop + "\\mine.dbx"), "user data"));
     StartPlugIn();
     Find(BackupList(), "Main Identity")->Enable();
     EXPECT_EQ(0, Backup(target / "missing"));
     EXPECT_FALSE(DirExistsAt(target / "missing"));
 
     // A locked message file is reported and missing; the rest is kept.
-    {
-        CHandle lock = LockFile(inbox);
-        ASSERT_TRUE(lock.IsValid());
-        EXPECT_EQ(0, Backup(target.Path()));
-    }
+    EXPECT_EQ(0, BackupWhileLocked(inbox));
     EXPECT_NE(std::string::npos, NewLog().find("The file " + inbox + " could not be read and is missing from the backup."));
     const std::string messages = IdentityFolder(main) + "\\Messages";
     std::vector<std::string> files;
     AppendStoreEntries(store, messages, files);
-    const auto entries = ListArchive(Archive());
-    for (const std::string& file : files) EXPECT_EQ(file != messages + "\\Inbox.dbx", Contains(entries, file)) << file;
-    EXPECT_TRUE(Contains(entries, kTop + "\\summary.txt"));
+    for (const std::string& file : files)
+        EXPECT_EQ(file != messages + "\\Inbox.dbx", Contains(ListArchive(Archive()), file)) << file;
 
     // Over an existing archive, an incomplete one goes beside it; one that
     // cannot be replaced stays as it was.
     std::string previous, now, mine;
     ASSERT_TRUE(ReadFileBytes(Archive(), previous));
-    {
-        CHandle lock = LockFile(inbox);
-        EXPECT_EQ(0, Backup(target.Path()));
-    }
+    EXPECT_EQ(0, BackupWhileLocked(inbox));
     EXPECT_TRUE(FileExistsAt(target / "Outlook Express (incomplete).vlb"));
-    {
-        CHandle held = LockFile(Archive());
-        ASSERT_TRUE(held.IsValid());
-        EXPECT_EQ(0, Backup(target.Path()));
-    }
+    EXPECT_EQ(0, BackupWhileLocked(Archive()));
     ASSERT_TRUE(ReadFileBytes(Archive(), now));
     EXPECT_TRUE(previous == now) << "the previous archive changed";
-    EXPECT_TRUE(ReadFileBytes(target / "Outlook Express\\Inbox\\mine.dbx", mine) && mine == "user data");
+    EXPECT_TRUE(ReadFileBytes(target / (kTop + "\\mine.dbx"), mine) && mine == "user data");
     EXPECT_EQ((std::vector<std::string>{"Outlook Express", "Outlook Express (incomplete).vlb", "Outlook Express.vlb"}),
               Listing(target.Path()));
+}
+
+// The worker's cancel reaches the copy of a data folder between files, not
+// only after the whole folder.
+TEST(FileUtil, CopyFolderStopsWhenCancelled) {
+    struct : ICopyFolderSink {
+        void OnFileCopied(const char*, bool) override { ++files; }
+        bool IsCancelled() override { return files > 0; }
+        int files = 0;
+    } sink;
+    ScratchFolder scratch;
+    ASSERT_TRUE(MakeDirs(scratch / "src") && WriteFileBytes(scratch / "src\\a", "a") && WriteFileBytes(scratch / "src\\b", "b"));
+    EXPECT_FALSE(CopyFolder((scratch / "src").c_str(), (scratch / "dst").c_str(), &sink, "%d"));
+    EXPECT_EQ(1, sink.files);
+}
+
+// One large store file and a complete backup of it; then a backup and a
+// restore cancelled half-way through that file.
+TEST_F(WrenfoldTest, CancelStopsBackupAndRestoreAndKeepsWhatWasThere) {
+    StartPlugIn();
+    const OEIdentity first = Identity(BackupList().front()->GetName());
+    const std::string store = mailfixture::ExpandedStoreFolder(profile.Path(), first), big = store + "\\Big.dbx";
+    ASSERT_TRUE(WriteRandomFile(big, 160u << 20));
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string keyTree = KeyOf(first);
+    const std::vector<std::string> entries = ListArchive(Archive());
+
+    EXPECT_EQ(0, RunCancelled([this] { return Backup(target.Path()); }, target.Path()));
+    EXPECT_EQ(entries, ListArchive(Archive()));   // the previous archive, whole
+    EXPECT_EQ(std::vector<std::string>{"Outlook Express.vlb"}, Listing(target.Path()));
+    EXPECT_EQ(std::string::npos, NewLog().find("to zip file"));   // the abandoned file is no failure
+
+    // Since the backup: the large file rewritten, the first identity's key and
+    // every other identity removed, the address book changed.
+    std::string current, after, book;
+    ASSERT_TRUE(WriteRandomFile(big, 4u << 20) && ReadFileBytes(big, current) && WriteFileBytes(mailfixture::WabPath(profile.Path()), "changed"));
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, ("Identities\\" + first.id).c_str()));
+    std::vector<OEIdentity> others = mailfixture::Identities();
+    others.erase(std::find_if(others.begin(), others.end(), [&](const auto& identity) { return identity.id == first.id; }));
+    for (const auto& identity : others) ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), identity));
+    StopPlugIn();
+    StartPlugIn();
+    ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
+    EnableAll();
+    EXPECT_EQ(0, RunCancelled([this] { return Restore(); }, store));
+    // The identity under way got its key back (it comes before its items);
+    // nothing after the cancelled item was touched, that one not by half, and
+    // no extraction file is left.
+    EXPECT_EQ(keyTree, KeyOf(first));
+    for (const auto& identity : others) EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + identity.id));
+    EXPECT_TRUE(ReadFileBytes(mailfixture::WabPath(profile.Path()), book) && book == "changed");
+    EXPECT_TRUE(ReadFileBytes(big, after) && after == current) << "the store file was replaced";
+    for (const std::string& name : Listing(store)) EXPECT_NE(0, name.compare(0, 3, "vlb")) << name;
+    EXPECT_EQ(std::string::npos, NewLog().find("Failed to restore"));
+    // Nothing is left half-done for a restore run to the end.
+    EXPECT_EQ(1, Restore()) << NewLog();
+    for (const auto& identity : others) EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + identity.id));
 }

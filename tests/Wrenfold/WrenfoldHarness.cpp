@@ -2,12 +2,13 @@
 
 #include <shlobj.h>
 
-#include <algorithm>
-
+#include "Log.h"
 #include "Unzipper.h"
 #include "Zipper.h"
 
 using namespace testsupport;
+
+CLog g_Log;   // the test program's own log, as every deliverable has one
 
 std::vector<std::string> ListArchive(const std::string& path) {
     std::vector<std::string> names;
@@ -18,10 +19,6 @@ std::vector<std::string> ListArchive(const std::string& path) {
         if (unzipper.GetEntryInfo(info)) names.push_back(info.name);
     }
     return names;
-}
-
-bool Contains(const std::vector<std::string>& names, const std::string& name) {
-    return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 std::vector<std::string> Listing(const std::string& folder) {
@@ -45,46 +42,28 @@ void AppendStoreEntries(const std::string& folder, const std::string& prefix, st
 }
 
 bool RewriteArchive(const std::string& from, const std::string& to, const std::map<std::string, const char*>& changed) {
-    ScratchFolder staging;
+    ScratchFolder unpacked;
     CUnzipper unzipper;
-    CZipper zipper;
-    if (!unzipper.OpenArchive(from.c_str()) || !zipper.OpenArchive(to.c_str(), staging.Path().c_str())) return false;
-    for (const std::string& name : ListArchive(from)) {
-        std::string local = staging / name;
-        auto change = changed.find(name);
-        bool ok = true;
-        if (name.back() == '\\') {
-            local.pop_back();
-            ok = MakeDirs(local) && zipper.AddFolder(local.c_str(), false);
-        } else if (change == changed.end()) {
-            ok = unzipper.GotoFile(name.c_str(), false) && unzipper.UnzipFileTo(local.c_str()) &&
-                 zipper.AddFile(local.c_str(), false);
-        } else if (change->second) {
-            ok = WriteFileBytes(local, change->second) && zipper.AddFile(local.c_str(), false);
-        }
-        if (!ok) return false;
-    }
-    return zipper.CloseArchive();
-}
-
-CHandle LockFile(const std::string& path) {
-    return CHandle(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!unzipper.OpenArchive(from.c_str())) return false;
+    bool ok = true;
+    for (bool more = unzipper.GotoFirstEntry(); more; more = unzipper.GotoNextEntry())
+        ok = ok && unzipper.UnzipFile(unpacked.Path().c_str(), false);
+    for (const auto& change : changed)
+        ok = ok && (change.second ? WriteFileBytes(unpacked / change.first, change.second)
+                                  : DeleteFileA((unpacked / change.first).c_str()) != FALSE);
+    std::string top = ListArchive(from).front();
+    top.pop_back();
+    CZipper zipper(to.c_str(), unpacked.Path().c_str());
+    return ok && zipper.AddFolder((unpacked / top).c_str(), false) && zipper.CloseArchive();
 }
 
 void MailPlugInTest::SetUp() {
-    char saved[MAX_PATH] = {}, appData[MAX_PATH] = {};
-    GetEnvironmentVariableA("USERPROFILE", saved, sizeof(saved));
-    m_savedProfile = saved;
+    char appData[MAX_PATH] = {};
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, "Software\\Orridge\\Velmora", "Velmora Home", WinePath(VELMORA_HOME_DIR)));
     ASSERT_TRUE(mailfixture::SetUp(profile.Path()));
     ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE));
     m_logPath = std::string(appData) + "\\Velmora\\" + m_name + ".log";
     m_logStart = NewLog().size();   // the whole log so far
-}
-
-void MailPlugInTest::TearDown() {
-    StopPlugIn();
-    SetEnvironmentVariableA("USERPROFILE", m_savedProfile.empty() ? nullptr : m_savedProfile.c_str());
 }
 
 void MailPlugInTest::StartPlugIn() {
@@ -100,18 +79,6 @@ void MailPlugInTest::StopPlugIn() {
     Export<PFN_UninitRestore>("UninitRestore")();
     Export<PFN_DestroyPlugIn>("DestroyPlugIn")();
     plugIn.Free();
-}
-
-IdentityList& MailPlugInTest::List(unsigned char side) {
-    IdentityList* list = nullptr;
-    Export<PFN_GetIdentities>("GetIdentities")(&list, side);
-    return *list;
-}
-
-CBackupIdentity* MailPlugInTest::Find(IdentityList& list, const std::string& name) {
-    for (CBackupIdentity* identity : list)
-        if (identity->GetName() == name) return identity;
-    return nullptr;
 }
 
 int MailPlugInTest::RestoreEverything(const std::string& archive) {

@@ -1,11 +1,11 @@
-// The real plug-ins of the build's home directory (Wrenfold.dll, Wrenmark.dll),
-// driven through their exports on the synthetic mail installation, in a
-// private registry.
+// The real plug-ins of the build's home directory driven through their exports
+// on the synthetic mail installation, in a private registry.
 #pragma once
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,17 +17,17 @@
 
 // Entry names of an archive in stored order (folders end in "\").
 std::vector<std::string> ListArchive(const std::string& path);
-bool Contains(const std::vector<std::string>& names, const std::string& name);
+inline bool Contains(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
 // Names directly in a folder, hidden ones included, sorted.
 std::vector<std::string> Listing(const std::string& folder);
 // The entries a data folder copied to prefix + "\" gets: files in the order
 // the file system lists them, sub-folders in place.
 void AppendStoreEntries(const std::string& folder, const std::string& prefix, std::vector<std::string>& out);
-// A copy of an archive, entry by entry in stored order; a file named in
-// changed gets that content instead, or is left out when it maps to null.
+// A copy of an archive in which a file named in changed gets that content, or
+// is left out when it maps to null.
 bool RewriteArchive(const std::string& from, const std::string& to, const std::map<std::string, const char*>& changed);
-// Opens a file for nobody else.
-CHandle LockFile(const std::string& path);
 
 // One plug-in, named by its library's base name ("Wrenfold"), whose archive
 // is archiveBaseName + ".vlb" in the target folder.
@@ -35,18 +35,29 @@ class MailPlugInTest : public ::testing::Test {
 protected:
     MailPlugInTest(const char* plugInName, const char* archiveBaseName) : m_name(plugInName), m_archive(archiveBaseName) {}
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override { StopPlugIn(); }
 
     void StartPlugIn();   // loads it, InitPlugIn and InitBackup
     void StopPlugIn();    // UninitBackup, UninitRestore, DestroyPlugIn, unloads it
     template <class F> F Export(const char* name) { return reinterpret_cast<F>(plugIn.Proc(name)); }
-    IdentityList& List(unsigned char side);
-    IdentityList& BackupList() { return List(kBackupSide); }
-    IdentityList& RestoreList() { return List(kRestoreSide); }
-    CBackupIdentity* Find(IdentityList& list, const std::string& name);
+    IdentityList& BackupList() {
+        IdentityList* list = nullptr;
+        Export<PFN_GetIdentities>("GetIdentities")(&list, kBackupSide);
+        return *list;
+    }
+    CBackupIdentity* Find(IdentityList& list, const std::string& name) {
+        auto it = std::find_if(list.begin(), list.end(), [&](CBackupIdentity* identity) { return identity->GetName() == name; });
+        return it == list.end() ? nullptr : *it;
+    }
     int Backup(const std::string& folder) { return Export<PFN_Backup>("Backup")(folder); }
     int InitRestore(const std::string& archive) { return Export<PFN_InitRestore>("InitRestore")(archive); }
     int Restore() { return Export<PFN_Restore>("Restore")(); }
+    // A backup while another program holds the file open.
+    int BackupWhileLocked(const std::string& file) {
+        CHandle lock(CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(lock.IsValid()) << file;
+        return Backup(target.Path());
+    }
     void EnableAll() { Export<PFN_Enable>("Enable")(); }
     // Loads the plug-in afresh, catalogues the archive and restores all of it.
     int RestoreEverything(const std::string& archive);
@@ -58,7 +69,7 @@ protected:
     CLibrary plugIn;
 
 private:
-    std::string m_name, m_archive, m_logPath, m_savedProfile;
+    std::string m_name, m_archive, m_logPath;
     size_t m_logStart = 0;
 };
 

@@ -90,11 +90,7 @@ TEST_F(WrenmarkTest, ADataFileHeldOpenIsReportedAndTheBackupFails) {
     const std::string pst = DataFolder() + "\\Outlook.pst";
     StartPlugIn();
     EnableAll();
-    {
-        CHandle lock = LockFile(pst);
-        ASSERT_TRUE(lock.IsValid());
-        EXPECT_EQ(0, Backup(target.Path()));
-    }
+    EXPECT_EQ(0, BackupWhileLocked(pst));
     EXPECT_NE(std::string::npos, NewLog().find("The file " + pst + " could not be read and is missing from the backup."));
     const std::string messages = kTop + "\\Outlook\\Messages\\";
     const auto entries = ListArchive(Archive());
