@@ -196,7 +196,7 @@ TEST_F(WrenfoldTest, FailedBackupsAreReportedAndKeepThePreviousArchiveAndTheUser
     // Over an existing archive, an incomplete one goes beside it; one that
     // cannot be replaced stays as it was.
     std::string previous, now, mine;
-    ASSERT_TRUE(ReadFileBytes(Archive(), previous));
+    ASSERT_TRUE(ReadFileBytes(Archive(), previous) && WriteFileBytes(store + "\\Sent Items.dbx", "new mail"));
     EXPECT_EQ(0, BackupWhileLocked(inbox));
     EXPECT_TRUE(FileExistsAt(target / "Outlook Express (incomplete).vlb"));
     EXPECT_EQ(0, BackupWhileLocked(Archive()));

@@ -22,8 +22,7 @@ inline bool Contains(const std::vector<std::string>& names, const std::string& n
 }
 // Names directly in a folder, hidden ones included, sorted.
 std::vector<std::string> Listing(const std::string& folder);
-// The entries a data folder copied to prefix + "\" gets: files in the order
-// the file system lists them, sub-folders in place.
+// The entries of a data folder copied to prefix + "\", in file-system order.
 void AppendStoreEntries(const std::string& folder, const std::string& prefix, std::vector<std::string>& out);
 // A copy of an archive in which a file named in changed gets that content, or
 // is left out when it maps to null.
