@@ -101,6 +101,19 @@ TEST_F(WrenfoldTest, BackupWritesTheSelectedEntriesInOrderAndNothingElse) {
     // Nothing of the staging (a read-only file included) or the temporary
     // archive stays behind.
     EXPECT_EQ(std::vector<std::string>{"Outlook Express.vlb"}, Listing(target.Path()));
+
+    // With no identity selected the address book is still written, and restored.
+    Export<PFN_Disable>("Disable")();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    std::vector<std::string> bookOnly = {kTop + "\\"};
+    bookOnly.insert(bookOnly.end(), expected.end() - 4, expected.end());   // the address book's entries and the summary
+    EXPECT_EQ(bookOnly, ListArchive(Archive()));
+    const std::string wab = mailfixture::WabPath(profile.Path());
+    std::string original, restored;
+    ASSERT_TRUE(ReadFileBytes(wab, original) && WriteFileBytes(wab, "changed"));
+    ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
+    ASSERT_EQ(1, Restore()) << NewLog();
+    EXPECT_TRUE(ReadFileBytes(wab, restored) && restored == original);
 }
 
 TEST_F(WrenfoldTest, RestoreAfterRemovalBringsBackEveryKeyAndFileWhateverTheUserNames) {
@@ -157,21 +170,32 @@ TEST_F(WrenfoldTest, SameNameIdentityIsReplacedOnlyAfterTheArchivedOneIsBack) {
     EXPECT_EQ(secondTree, KeyOf(second));   // the first of that name only
 }
 
-TEST_F(WrenfoldTest, AccountsComeFromTheSharedKeyOrElseTheIdentitysOwn) {
-    const std::string shared = mailfixture::kSharedAccountsKey, own = "Identities\\" + Identity("Bob Okafor").id + "\\" + shared;
+// Accounts go to the shared key, or else the identity's own; the store root
+// is expanded for the user restoring; other identities are left alone.
+TEST_F(WrenfoldTest, ARestoredIdentityFitsTheCurrentSystem) {
+    const OEIdentity& bob = Identity("Bob Okafor");
+    const std::string shared = mailfixture::kSharedAccountsKey, own = "Identities\\" + bob.id + "\\" + shared;
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, own + "\\00000001", "Account Name", "bob only"));
     ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, shared.c_str()));
     const std::string ownTree = DumpKeyTree(HKEY_CURRENT_USER, own);
+    const std::string others = KeyOf(Identity("Main Identity")) + KeyOf(Identity("Alice Martin"));
+    const auto files = ReadTree(mailfixture::ExpandedStoreFolder(profile.Path(), bob));
     StartPlugIn();
     Find(BackupList(), "Bob Okafor")->Enable();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
-    // No shared key is made where there was none; once there is one, it is
-    // the key replaced.
+    // No identity of that name: nothing else replaced, no shared key made.
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, ("Identities\\" + bob.id).c_str()));
     ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, shared));
+    EXPECT_EQ(others, KeyOf(Identity("Main Identity")) + KeyOf(Identity("Alice Martin")));
+    // Once there is a shared key, it is the key replaced; restored for
+    // another user, the messages go to that user's profile.
+    ScratchFolder otherUser;
+    ASSERT_TRUE(SetEnvironmentVariableA("USERPROFILE", otherUser.Path().c_str()));
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, shared + "\\00000009", "Account Name", "x"));
     ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
     EXPECT_EQ(ownTree, DumpKeyTree(HKEY_CURRENT_USER, shared));
+    EXPECT_TRUE(files == ReadTree(mailfixture::ExpandedStoreFolder(otherUser.Path(), bob))) << "not in the restoring user's profile";
 }
 
 TEST_F(WrenfoldTest, FailedBackupsAreReportedAndKeepThePreviousArchiveAndTheUsersFiles) {

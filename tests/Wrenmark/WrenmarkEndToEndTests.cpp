@@ -1,7 +1,10 @@
 // Backup and restore of the synthetic Outlook installation through the real
-// Wrenmark plug-in's exports.
+// Wrenmark plug-in's exports, and both mail clients through the host.
 #include <windows.h>
 
+#include "EngineHost.h"
+#include "EnginePlugIn.h"
+#include "ORRegistryUtil.h"
 #include "WrenfoldHarness.h"
 
 using namespace testsupport;
@@ -10,6 +13,7 @@ namespace {
 const std::string kTop = "Outlook";
 const char* const kNt = mailfixture::kOutlookProfilesKey;
 const char* const kLegacy = mailfixture::kOutlookLegacyProfilesKey;
+const std::string kAccounts = mailfixture::kOutlookAccountsKey;
 
 std::string ProfileKey(const char* root, const std::string& name) { return std::string(root) + "\\" + name; }
 std::string KeyOf(const std::string& key) { return DumpKeyTree(HKEY_CURRENT_USER, key); }
@@ -47,14 +51,14 @@ TEST_F(WrenmarkTest, ProfileBackupWritesItsTreeAndRestoreBringsEverythingBack) {
     const std::string before = mailfixture::Snapshot(profile.Path());
     const auto files = ReadTree(DataFolder());
     ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, ProfileKey(kNt, mailfixture::kOutlookProfileName).c_str()));
-    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kOutlookAccountsKey));
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, kAccounts.c_str()));
     ASSERT_TRUE(RemoveTree(DataFolder()));
     ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
     EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
     EXPECT_EQ(files, ReadTree(DataFolder()));   // byte for byte, the sub-folder's file in its sub-folder
 }
 
-TEST_F(WrenmarkTest, ARestoreGoesUnderTheFirstRootThatExistsAndReplacesTheProfileThere) {
+TEST_F(WrenmarkTest, BothRootsAreListedAndARestoreGoesUnderTheFirstRootThatExists) {
     ASSERT_TRUE(mailfixture::AddOutlookProfile(profile.Path(), kLegacy, "Outlook", 1));
     ASSERT_TRUE(mailfixture::AddOutlookProfile(profile.Path(), kLegacy, "Travel", 2));
     const std::string travel = KeyOf(ProfileKey(kLegacy, "Travel"));
@@ -119,16 +123,61 @@ TEST_F(WrenmarkTest, AnArchiveWithoutItsKeysLeavesTheCurrentOnesAsTheyWere) {
 }
 
 TEST_F(WrenmarkTest, WithoutAnAccountKeyTheBackupSucceedsAndItsRestoreKeepsTheCurrentKey) {
-    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kOutlookAccountsKey));
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, kAccounts.c_str()));
     StartPlugIn();
     EnableAll();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    EXPECT_NE(std::string::npos, NewLog().find("Failed to backup account registry key."));
     const auto entries = ListArchive(Archive());
     EXPECT_TRUE(Contains(entries, kTop + "\\Outlook\\Accounts\\"));
     EXPECT_FALSE(Contains(entries, kTop + "\\Outlook\\Accounts\\Account.txt"));
-    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, std::string(mailfixture::kOutlookAccountsKey) + "\\Accounts\\00000001",
-                          "Account Name", "set up later"));
-    const std::string accounts = KeyOf(mailfixture::kOutlookAccountsKey);
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kAccounts + "\\Accounts\\00000001", "Account Name", "set up later"));
+    const std::string accounts = KeyOf(kAccounts);
     ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
-    EXPECT_EQ(accounts, KeyOf(mailfixture::kOutlookAccountsKey));
+    EXPECT_NE(std::string::npos, NewLog().find("Account registry file is not found."));
+    EXPECT_EQ(accounts, KeyOf(kAccounts));
+}
+
+// One account key for all profiles: the profile restored last decides it.
+TEST_F(WrenmarkTest, TheAccountKeyEndsAsStoredByTheProfileRestoredLast) {
+    ASSERT_TRUE(mailfixture::AddOutlookProfile(profile.Path(), kNt, "Second", 3));
+    const std::string olderTree = KeyOf(kAccounts), olderFile = profile / "older.txt";
+    std::string older, last;
+    ASSERT_TRUE(ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, kAccounts.c_str(), olderFile.c_str()) &&
+                ReadFileBytes(olderFile, older));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kAccounts + "\\Accounts\\00000002", "Account Name", "pop.example.net"));
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    // Both profiles in one archive, the one restored last with the older key.
+    int profiles = 0;
+    for (const std::string& name : ListArchive(Archive()))
+        if (name.size() > 12 && name.compare(name.size() - 12, 12, "\\Account.txt") == 0) last = name, ++profiles;
+    ASSERT_EQ(2, profiles);
+    ASSERT_TRUE(RewriteArchive(Archive(), profile / "both.vlb", {{last, older.c_str()}}));
+    ASSERT_EQ(1, RestoreEverything(profile / "both.vlb")) << NewLog();
+    EXPECT_EQ(olderTree, KeyOf(kAccounts));
+}
+
+// Both mail clients into one folder and back, in one run of the host.
+TEST_F(WrenmarkTest, BothMailClientsBackUpIntoOneFolderAndRestoreFromIt) {
+    const std::string before = mailfixture::Snapshot(profile.Path()), express = target / "Outlook Express.vlb";
+    CEngineHost host(WinePath(VELMORA_HOME_DIR));
+    ASSERT_EQ(2, host.GetPlugInCount());
+    auto enableBoth = [&] { host.GetPlugIn(0)->Enable(), host.GetPlugIn(1)->Enable(); };
+    ASSERT_EQ(1, host.InitBackup());
+    enableBoth();
+    ASSERT_EQ(1, host.Backup(target.Path())) << NewLog();
+    ASSERT_EQ(1, host.UninitBackup());
+
+    for (const auto& identity : mailfixture::Identities()) ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), identity));
+    for (const std::string& key : {std::string(mailfixture::kSharedAccountsKey), ProfileKey(kNt, "Outlook"), kAccounts})
+        ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, key.c_str())) << key;
+    ASSERT_TRUE(DeleteFileA(mailfixture::WabPath(profile.Path()).c_str()) && RemoveTree(DataFolder()));
+    ASSERT_EQ(1, host.InitRestore("Outlook Express", express));
+    ASSERT_EQ(1, host.InitRestore("Outlook", Archive()));
+    enableBoth();
+    ASSERT_EQ(1, host.Restore()) << NewLog();
+    EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
+    host.UninitRestore();
 }
