@@ -1,366 +1,290 @@
-// Backup and restore of the synthetic Outlook Express installation through
-// the real plug-in's exports.
+// Outlook Express backed up and restored through the real plug-in's exports;
+// Cancel pressed on the real progress dialog while it works on a large file.
 #include <windows.h>
+#include <ntsecapi.h>
 
 #include "WrenfoldHarness.h"
 
-#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
 
-#include "Unzipper.h"
-#include "Zipper.h"
+#include "FileUtil.h"
 
 using namespace testsupport;
+using mailfixture::OEIdentity;
 
 namespace {
-const char* const kTop = "Outlook Express";
+const std::string kTop = "Outlook Express";
 
-std::string IdentityFolder(const mailfixture::OEIdentity& identity) {
-    return std::string(kTop) + "\\" + identity.id + "$" + identity.userName;
+std::string IdentityFolder(const OEIdentity& identity) { return kTop + "\\" + identity.id + "$" + identity.userName; }
+std::string KeyOf(const OEIdentity& identity) { return DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + identity.id); }
+
+// Incompressible content, so the archive grows as fast as the file is read.
+bool WriteRandomFile(const std::string& path, DWORD size) {
+    CHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    std::vector<char> block(1u << 20);
+    DWORD written = 0;
+    for (DWORD done = 0; done < size; done += block.size())
+        if (!RtlGenRandom(block.data(), block.size()) || !WriteFile(file, block.data(), block.size(), &written, nullptr))
+            return false;
+    return true;
 }
 
-std::string WabName(const std::string& profile) {
-    std::string path = mailfixture::WabPath(profile);
-    return path.substr(path.rfind('\\') + 1);
+// Size of the largest "vlb*.tmp" in a folder: the archive or the extracted
+// file being written.
+DWORD LargestTempFile(const std::string& folder) {
+    DWORD largest = 0;
+    WIN32_FIND_DATAA data;
+    CFindHandle find;
+    for (bool more = find.First((folder + "\\vlb*.tmp").c_str(), data); more; more = find.Next(data))
+        largest = std::max(largest, data.nFileSizeLow);
+    return largest;
 }
 
-std::vector<std::string> Names(const std::vector<ArchiveEntry>& entries) {
-    std::vector<std::string> names;
-    for (const ArchiveEntry& entry : entries) names.push_back(entry.name);
-    return names;
-}
-
-bool Contains(const std::vector<ArchiveEntry>& entries, const std::string& name) {
-    for (const ArchiveEntry& entry : entries)
-        if (entry.name == name) return true;
-    return false;
-}
-
-// Files of the target folder, hidden ones included.
-std::vector<std::string> FolderListing(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& file : ReadTree(folder)) names.push_back(file.first);
-    return names;
+// Runs an export while another thread presses Cancel on this process's
+// progress dialog, as a user would, once the temporary file in folder holds
+// 16 MiB; checks that the work stopped inside the large file (a worker that
+// looks for Cancel only between files writes all of it).
+int RunCancelled(const std::function<int()>& work, const std::string& folder) {
+    std::atomic<bool> finished{false}, pressed{false};
+    std::atomic<DWORD> largest{0};
+    std::thread presser([&] {
+        for (; !finished && !pressed; Sleep(1)) {
+            HWND dialog = nullptr;
+            DWORD process = 0;
+            while ((dialog = FindWindowExA(nullptr, dialog, nullptr, "Please Wait..")) &&
+                   (GetWindowThreadProcessId(dialog, &process), process != GetCurrentProcessId())) {}
+            if (!dialog || LargestTempFile(folder) <= 16u << 20) continue;
+            pressed = true;
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+        }
+        for (; !finished; Sleep(1)) largest = std::max<DWORD>(largest, LargestTempFile(folder));
+    });
+    const int result = work();
+    finished = true;
+    presser.join();
+    EXPECT_TRUE(pressed) << "the work ended before Cancel could be pressed";
+    EXPECT_LT(largest.load(), 48u << 20);
+    return result;
 }
 }  // namespace
 
-TEST_F(WrenfoldTest, BackupOfTwoIdentitiesWritesTheEntryTreeInOrder) {
+TEST_F(WrenfoldTest, BackupWritesTheSelectedEntriesInOrderAndNothingElse) {
     StartPlugIn();
-    const auto& alice = Identity("Alice Martin");
-    const auto& main = Identity("Main Identity");
-    ASSERT_EQ(3u, BackupList().size());
-    for (CBackupIdentity* identity : BackupList()) {
-        ASSERT_EQ(2u, identity->GetItems()->size());
-        EXPECT_EQ("Messages", (*identity->GetItems())[0]->GetName());
-        EXPECT_EQ("Accounts", (*identity->GetItems())[1]->GetName());
-        if (identity->GetName() != "Bob Okafor") identity->Enable();
-    }
+    // Main Identity whole; Alice without her items; Bob's items but not Bob.
+    Find(BackupList(), "Main Identity")->Enable();
+    CBackupIdentity* alice = Find(BackupList(), "Alice Martin");
+    alice->Enable();
+    for (CBackupItem* item : *alice->GetItems()) item->Disable();
+    for (CBackupItem* item : *Find(BackupList(), "Bob Okafor")->GetItems()) item->Enable();
+    const std::string readOnly = mailfixture::ExpandedStoreFolder(profile.Path(), Identity("Main Identity")) + "\\Archive\\Inbox.dbx";
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
 
-    std::vector<ArchiveEntry> expected = {{std::string(kTop) + "\\", true}};
+    std::vector<std::string> expected = {kTop + "\\"};
     for (CBackupIdentity* identity : BackupList()) {   // list order is the registry's
         if (!identity->IsEnabled()) continue;
-        const auto& fixture = Identity(identity->GetName());
-        std::string folder = IdentityFolder(fixture);
-        expected.push_back({folder + "\\", true});
-        expected.push_back({folder + "\\Identity.txt", false});
-        expected.push_back({folder + "\\Messages\\", true});
+        const OEIdentity& fixture = Identity(identity->GetName());
+        const std::string folder = IdentityFolder(fixture);
+        expected.insert(expected.end(), {folder + "\\", folder + "\\Identity.txt"});
+        if (identity == alice) continue;
+        expected.push_back(folder + "\\Messages\\");
         AppendStoreEntries(mailfixture::ExpandedStoreFolder(profile.Path(), fixture), folder + "\\Messages", expected);
-        expected.push_back({folder + "\\Accounts\\", true});
-        expected.push_back({folder + "\\Accounts\\Accounts.txt", false});
+        expected.insert(expected.end(), {folder + "\\Accounts\\", folder + "\\Accounts\\Accounts.txt"});
     }
-    expected.push_back({std::string(kTop) + "\\AddressBook\\", true});
-    expected.push_back({std::string(kTop) + "\\AddressBook\\" + WabName(profile.Path()), false});
-    expected.push_back({std::string(kTop) + "\\AddressBook\\WAB.txt", false});
-    expected.push_back({std::string(kTop) + "\\summary.txt", false});
+    const std::string book = kTop + "\\AddressBook\\";
+    expected.insert(expected.end(), {book, book + PathFindFileNameA(mailfixture::WabPath(profile.Path()).c_str()),
+                                     book + "WAB.txt", kTop + "\\summary.txt"});
     EXPECT_EQ(expected, ListArchive(Archive()));
-    EXPECT_TRUE(Contains(expected, IdentityFolder(alice) + "\\Messages\\Archive\\Inbox.dbx"));
-    EXPECT_TRUE(Contains(expected, IdentityFolder(main) + "\\Messages\\Inbox.dbx"));
+    // Nothing of the staging (a read-only file included) or the temporary
+    // archive stays behind.
+    EXPECT_EQ(std::vector<std::string>{"Outlook Express.vlb"}, Listing(target.Path()));
 
-    // Nothing of the staging or the temporary archive stays behind.
-    EXPECT_EQ(std::vector<std::string>{"Outlook Express.vlb"}, FolderListing(target.Path()));
+    // With no identity selected the address book is still written, and restored.
+    Export<PFN_Disable>("Disable")();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    std::vector<std::string> bookOnly = {kTop + "\\"};
+    bookOnly.insert(bookOnly.end(), expected.end() - 4, expected.end());   // the address book's entries and the summary
+    EXPECT_EQ(bookOnly, ListArchive(Archive()));
+    const std::string wab = mailfixture::WabPath(profile.Path());
+    std::string original, restored;
+    ASSERT_TRUE(ReadFileBytes(wab, original) && WriteFileBytes(wab, "changed"));
+    ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
+    ASSERT_EQ(1, Restore()) << NewLog();
+    EXPECT_TRUE(ReadFileBytes(wab, restored) && restored == original);
 }
 
-TEST_F(WrenfoldTest, RestoreAfterRemovalBringsBackEveryKeyAndFile) {
+TEST_F(WrenfoldTest, RestoreAfterRemovalBringsBackEveryKeyAndFileWhateverTheUserNames) {
+    // Besides the usual identities: user names with "$", equal to an item's
+    // folder name, or none.
+    const char* const names[] = {"Pay$roll Messages", "Accounts", ""};
+    std::vector<OEIdentity> all = mailfixture::Identities();
+    for (int i = 0; i < 3; ++i) {
+        all.push_back({"{0A000000-0000-0000-0000-00000000000" + std::to_string(i) + "}", names[i], "%UserProfile%\\Stores\\" + std::to_string(i)});
+        ASSERT_TRUE(mailfixture::AddIdentity(profile.Path(), all.back(), 11 + i));
+    }
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteValueA(HKEY_CURRENT_USER, ("Identities\\" + all.back().id).c_str(), "Username"));
     StartPlugIn();
     EnableAll();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
     const std::string before = mailfixture::Snapshot(profile.Path());
+    const auto stores = ReadTree(profile / "Stores");
 
-    for (const auto& identity : mailfixture::Identities()) ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), identity));
+    for (const OEIdentity& identity : all) ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), identity));
     SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey);
     ASSERT_TRUE(DeleteFileA(mailfixture::WabPath(profile.Path()).c_str()));
     ASSERT_NE(before, mailfixture::Snapshot(profile.Path()));
 
-    StopPlugIn();
-    StartPlugIn();
-    EXPECT_TRUE(BackupList().empty());
-    ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
-    ASSERT_EQ(3u, RestoreList().size());
-    for (CBackupIdentity* identity : RestoreList()) {
-        ASSERT_EQ(2u, identity->GetItems()->size()) << identity->GetName();
-        EXPECT_FALSE(identity->IsEnabled());
-    }
-    EnableAll();
-    ASSERT_EQ(1, Restore()) << NewLog();
+    ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
     EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
-    // The sub-folder's file of the same name as a store file came back in place.
-    const auto& bob = Identity("Bob Okafor");
-    std::string store = mailfixture::ExpandedStoreFolder(profile.Path(), bob);
-    std::string inbox, archived;
-    ASSERT_TRUE(ReadFileBytes(store + "\\Inbox.dbx", inbox));
-    ASSERT_TRUE(ReadFileBytes(store + "\\Archive\\Inbox.dbx", archived));
-    EXPECT_NE(inbox, archived);
-}
-
-TEST_F(WrenfoldTest, SelectionDecidesWhatIsWritten) {
-    StartPlugIn();
-    CBackupIdentity* alice = Find(BackupList(), "Alice Martin");
-    CBackupIdentity* bob = Find(BackupList(), "Bob Okafor");
-    ASSERT_TRUE(alice && bob);
-    // Items enabled under a disabled identity: nothing of it.
-    for (CBackupItem* item : *bob->GetItems()) item->Enable();
-    EXPECT_FALSE(bob->IsEnabled());
-    // An enabled identity without items: its folder and Identity.txt only.
-    alice->Enable();
-    for (CBackupItem* item : *alice->GetItems()) item->Disable();
-    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
-    std::string folder = IdentityFolder(Identity("Alice Martin"));
-    std::vector<std::string> expected = {std::string(kTop) + "\\", folder + "\\", folder + "\\Identity.txt",
-                                         std::string(kTop) + "\\AddressBook\\",
-                                         std::string(kTop) + "\\AddressBook\\" + WabName(profile.Path()),
-                                         std::string(kTop) + "\\AddressBook\\WAB.txt",
-                                         std::string(kTop) + "\\summary.txt"};
-    EXPECT_EQ(expected, Names(ListArchive(Archive())));
-}
-
-TEST_F(WrenfoldTest, NoIdentitySelectedStillBacksUpAndRestoresTheAddressBook) {
-    StartPlugIn();
-    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
-    std::vector<std::string> expected = {std::string(kTop) + "\\", std::string(kTop) + "\\AddressBook\\",
-                                         std::string(kTop) + "\\AddressBook\\" + WabName(profile.Path()),
-                                         std::string(kTop) + "\\AddressBook\\WAB.txt",
-                                         std::string(kTop) + "\\summary.txt"};
-    EXPECT_EQ(expected, Names(ListArchive(Archive())));
-
-    std::string wab = mailfixture::WabPath(profile.Path()), original;
-    ASSERT_TRUE(ReadFileBytes(wab, original));
-    ASSERT_TRUE(WriteFileBytes(wab, "changed since the backup"));
-    ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
-    EXPECT_TRUE(RestoreList().empty());
-    ASSERT_EQ(1, Restore()) << NewLog();
-    std::string restored;
-    ASSERT_TRUE(ReadFileBytes(wab, restored));
-    EXPECT_EQ(original, restored);
+    EXPECT_EQ(stores, ReadTree(profile / "Stores"));
 }
 
 TEST_F(WrenfoldTest, SameNameIdentityIsReplacedOnlyAfterTheArchivedOneIsBack) {
-    const auto& alice = Identity("Alice Martin");
+    const OEIdentity& alice = Identity("Alice Martin");
     StartPlugIn();
     Find(BackupList(), "Alice Martin")->Enable();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
-    const std::string aliceTree = DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + alice.id);
-    StopPlugIn();
+    const std::string aliceTree = KeyOf(alice), damaged = profile / "damaged.vlb";
+    ASSERT_TRUE(RewriteArchive(Archive(), damaged, {{IdentityFolder(alice) + "\\Identity.txt", "WINE REGISTRY damaged\n\x01\x02"}}));
 
     // Now the system holds two other identities named Alice Martin, and Bob.
     ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), alice));
-    mailfixture::OEIdentity first = {"{11111111-2222-3333-4444-555555555555}", "Alice Martin", alice.storeRoot};
-    mailfixture::OEIdentity second = {"{66666666-7777-8888-9999-AAAAAAAAAAAA}", "Alice Martin", alice.storeRoot};
+    const OEIdentity first = {"{11111111-2222-3333-4444-555555555555}", "Alice Martin", alice.storeRoot};
+    const OEIdentity second = {"{66666666-7777-8888-9999-AAAAAAAAAAAA}", "Alice Martin", alice.storeRoot};
     ASSERT_TRUE(mailfixture::AddIdentity(profile.Path(), first, 7));
     ASSERT_TRUE(mailfixture::AddIdentity(profile.Path(), second, 8));
-    const std::string bobTree = DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + Identity("Bob Okafor").id);
-    const std::string secondTree = DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + second.id);
+    const std::string firstTree = KeyOf(first), secondTree = KeyOf(second);
 
-    StartPlugIn();
-    ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
-    ASSERT_EQ(1u, RestoreList().size());
-    EXPECT_EQ("Alice Martin", RestoreList()[0]->GetName());
-    EnableAll();
-    ASSERT_EQ(1, Restore()) << NewLog();
-    EXPECT_EQ(aliceTree, DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + alice.id));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + first.id));   // the first of that name
-    EXPECT_EQ(secondTree, DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + second.id));
-    EXPECT_EQ(bobTree, DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + Identity("Bob Okafor").id));
+    // A key the registry refuses: the user keeps the identity in use.
+    EXPECT_EQ(0, RestoreEverything(damaged));
+    EXPECT_NE(std::string::npos, NewLog().find("Failed to store Identity registry key."));
+    EXPECT_EQ(firstTree, KeyOf(first));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + alice.id));
+
+    ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
+    EXPECT_EQ(aliceTree, KeyOf(alice));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + first.id));
+    EXPECT_EQ(secondTree, KeyOf(second));   // the first of that name only
 }
 
-TEST_F(WrenfoldTest, UserNamesWithDollarEmptyOrEndingInAFolderNameComeBackUnchanged) {
-    // Start from a system whose only identities carry awkward names.
-    for (const auto& identity : mailfixture::Identities()) ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), identity));
-    const std::string root = "%UserProfile%\\Stores\\";
-    std::vector<mailfixture::OEIdentity> awkward = {
-        {"{0A000000-0000-0000-0000-000000000001}", "Pay$roll Messages", root + "one"},
-        {"{0A000000-0000-0000-0000-000000000002}", "Accounts", root + "two"},
-        {"{0A000000-0000-0000-0000-000000000003}", "", root + "three"}};
-    std::string before;
-    for (size_t i = 0; i < awkward.size(); ++i) {
-        ASSERT_TRUE(mailfixture::AddIdentity(profile.Path(), awkward[i], static_cast<int>(i) + 11));
-        if (awkward[i].userName.empty())
-            ASSERT_EQ(ERROR_SUCCESS, SHDeleteValueA(HKEY_CURRENT_USER, ("Identities\\" + awkward[i].id).c_str(), "Username"));
-        before += DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + awkward[i].id);
-        for (const auto& file : ReadTree(mailfixture::ExpandedStoreFolder(profile.Path(), awkward[i]))) before += file.first + file.second;
-    }
-    StartPlugIn();
-    EnableAll();
-    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
-    for (const auto& identity : awkward) ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), identity));
-
-    ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
-    std::vector<std::string> names;
-    for (CBackupIdentity* identity : RestoreList()) {
-        names.push_back(identity->GetName());
-        EXPECT_EQ(2u, identity->GetItems()->size()) << identity->GetName();
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{"", "Accounts", "Pay$roll Messages"}), names);
-    EnableAll();
-    ASSERT_EQ(1, Restore()) << NewLog();
-    std::string after;
-    for (const auto& identity : awkward) {
-        after += DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + identity.id);
-        for (const auto& file : ReadTree(mailfixture::ExpandedStoreFolder(profile.Path(), identity))) after += file.first + file.second;
-    }
-    EXPECT_EQ(before, after);
-}
-
-TEST_F(WrenfoldTest, AccountsComeFromTheSharedKeyOrElseTheIdentitysOwn) {
-    const auto& bob = Identity("Bob Okafor");
-    const std::string own = "Identities\\" + bob.id + "\\" + mailfixture::kSharedAccountsKey;
-    const std::string shared = DumpKeyTree(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey);
-    // Bob's accounts live in his identity while there is no shared key.
+// Accounts go to the shared key, or else the identity's own; the store root
+// is expanded for the user restoring; other identities are left alone.
+TEST_F(WrenfoldTest, ARestoredIdentityFitsTheCurrentSystem) {
+    const OEIdentity& bob = Identity("Bob Okafor");
+    const std::string shared = mailfixture::kSharedAccountsKey, own = "Identities\\" + bob.id + "\\" + shared;
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, own + "\\00000001", "Account Name", "bob only"));
-    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, own + "\\00000001", "Connection Type", 3));
-    SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey);
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, shared.c_str()));
     const std::string ownTree = DumpKeyTree(HKEY_CURRENT_USER, own);
+    const std::string others = KeyOf(Identity("Main Identity")) + KeyOf(Identity("Alice Martin"));
+    const auto files = ReadTree(mailfixture::ExpandedStoreFolder(profile.Path(), bob));
     StartPlugIn();
     Find(BackupList(), "Bob Okafor")->Enable();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
-
-    // Restore while the shared key is still absent: the identity's own key.
+    // No identity of that name: nothing else replaced, no shared key made.
     ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, ("Identities\\" + bob.id).c_str()));
-    ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
-    EnableAll();
-    ASSERT_EQ(1, Restore()) << NewLog();
-    EXPECT_EQ(ownTree, DumpKeyTree(HKEY_CURRENT_USER, own));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey));
-
-    // Once a shared key exists, it is the one replaced.
-    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, std::string(mailfixture::kSharedAccountsKey) + "\\00000009",
-                          "Account Name", "replaced"));
-    ASSERT_EQ(1, Restore()) << NewLog();
-    EXPECT_EQ(ownTree, DumpKeyTree(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey));
-    EXPECT_NE(shared, ownTree);
-}
-
-TEST_F(WrenfoldTest, StoreRootIsExpandedForTheCurrentUser) {
-    const auto& main = Identity("Main Identity");
-    StartPlugIn();
-    Find(BackupList(), "Main Identity")->Enable();
-    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
-    const auto files = ReadTree(mailfixture::ExpandedStoreFolder(profile.Path(), main));
-
+    ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, shared));
+    EXPECT_EQ(others, KeyOf(Identity("Main Identity")) + KeyOf(Identity("Alice Martin")));
+    // Once there is a shared key, it is the key replaced; restored for
+    // another user, the messages go to that user's profile.
     ScratchFolder otherUser;
-    SetEnvironmentVariableA("USERPROFILE", otherUser.Path().c_str());
-    ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
-    EnableAll();
-    ASSERT_EQ(1, Restore()) << NewLog();
-    EXPECT_EQ(files, ReadTree(mailfixture::ExpandedStoreFolder(otherUser.Path(), main)));
+    ASSERT_TRUE(SetEnvironmentVariableA("USERPROFILE", otherUser.Path().c_str()));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, shared + "\\00000009", "Account Name", "x"));
+    ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
+    EXPECT_EQ(ownTree, DumpKeyTree(HKEY_CURRENT_USER, shared));
+    EXPECT_TRUE(files == ReadTree(mailfixture::ExpandedStoreFolder(otherUser.Path(), bob))) << "not in the restoring user's profile";
 }
 
-TEST_F(WrenfoldTest, ALockedMessageFileIsMissingAndTheBackupFails) {
-    const auto& main = Identity("Main Identity");
-    std::string locked = mailfixture::ExpandedStoreFolder(profile.Path(), main) + "\\Inbox.dbx";
+TEST_F(WrenfoldTest, FailedBackupsAreReportedAndKeepThePreviousArchiveAndTheUsersFiles) {
+    const OEIdentity& main = Identity("Main Identity");
+    const std::string store = mailfixture::ExpandedStoreFolder(profile.Path(), main), inbox = store + "\\Inbox.dbx";
+    // A folder of the staging folder's name is the user's.
+    ASSERT_TRUE(MakeDirs(target / kTop) && WriteFileBytes(target / (kTop + "\\mine.dbx"), "user data"));
     StartPlugIn();
     Find(BackupList(), "Main Identity")->Enable();
-    std::vector<ArchiveEntry> entries;
-    {
-        CHandle lock(CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(lock.IsValid());
-        EXPECT_EQ(0, Backup(target.Path()));
-    }
-    entries = ListArchive(Archive());
-    std::string messages = IdentityFolder(main) + "\\Messages\\";
-    EXPECT_FALSE(Contains(entries, messages + "Inbox.dbx"));
-    EXPECT_TRUE(Contains(entries, messages + "Sent Items.dbx"));
-    EXPECT_TRUE(Contains(entries, messages + "Archive\\Inbox.dbx"));
-    EXPECT_TRUE(Contains(entries, std::string(kTop) + "\\summary.txt"));
-    EXPECT_NE(std::string::npos, NewLog().find("CopyFile call failed with 32."));
-
-    // Over an existing archive, the incomplete one goes beside it.
-    std::string previous;
-    ASSERT_TRUE(ReadFileBytes(Archive(), previous));
-    {
-        CHandle lock(CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        EXPECT_EQ(0, Backup(target.Path()));
-    }
-    std::string now;
-    ASSERT_TRUE(ReadFileBytes(Archive(), now));
-    EXPECT_EQ(previous, now);
-    EXPECT_TRUE(FileExistsAt(target / "Outlook Express (incomplete).vlb"));
-}
-
-TEST_F(WrenfoldTest, AFailingBackupTouchesNothingOfTheUsers) {
-    StartPlugIn();
-    EnableAll();
-    // A target folder that does not exist is not created.
     EXPECT_EQ(0, Backup(target / "missing"));
     EXPECT_FALSE(DirExistsAt(target / "missing"));
 
-    // A folder of the staging folder's name is the user's and survives.
-    ASSERT_TRUE(MakeDirs(target / "Outlook Express\\Inbox"));
-    ASSERT_TRUE(WriteFileBytes(target / "Outlook Express\\Inbox\\mine.dbx", "user data"));
-    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
-    std::string mine;
-    EXPECT_TRUE(ReadFileBytes(target / "Outlook Express\\Inbox\\mine.dbx", mine));
-    EXPECT_EQ("user data", mine);
+    // A locked message file is reported and missing; the rest is kept.
+    EXPECT_EQ(0, BackupWhileLocked(inbox));
+    EXPECT_NE(std::string::npos, NewLog().find("The file " + inbox + " could not be read and is missing from the backup."));
+    const std::string messages = IdentityFolder(main) + "\\Messages";
+    std::vector<std::string> files;
+    AppendStoreEntries(store, messages, files);
+    for (const std::string& file : files)
+        EXPECT_EQ(file != messages + "\\Inbox.dbx", Contains(ListArchive(Archive()), file)) << file;
 
-    // An archive that cannot be replaced stays as it was, with no leftovers.
-    std::string previous;
-    ASSERT_TRUE(ReadFileBytes(Archive(), previous));
-    {
-        CHandle held(CreateFileA(Archive().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(held.IsValid());
-        EXPECT_EQ(0, Backup(target.Path()));
-    }
-    std::string now;
+    // Over an existing archive, an incomplete one goes beside it; one that
+    // cannot be replaced stays as it was.
+    std::string previous, now, mine;
+    ASSERT_TRUE(ReadFileBytes(Archive(), previous) && WriteFileBytes(store + "\\Sent Items.dbx", "new mail"));
+    EXPECT_EQ(0, BackupWhileLocked(inbox));
+    EXPECT_TRUE(FileExistsAt(target / "Outlook Express (incomplete).vlb"));
+    EXPECT_EQ(0, BackupWhileLocked(Archive()));
     ASSERT_TRUE(ReadFileBytes(Archive(), now));
-    EXPECT_EQ(previous, now);
-    EXPECT_EQ((std::vector<std::string>{"Outlook Express.vlb", "Outlook Express\\Inbox\\mine.dbx"}),
-              FolderListing(target.Path()));
+    EXPECT_TRUE(previous == now) << "the previous archive changed";
+    EXPECT_TRUE(ReadFileBytes(target / (kTop + "\\mine.dbx"), mine) && mine == "user data");
+    EXPECT_EQ((std::vector<std::string>{"Outlook Express", "Outlook Express (incomplete).vlb", "Outlook Express.vlb"}),
+              Listing(target.Path()));
 }
 
-TEST_F(WrenfoldTest, ADamagedIdentityHiveLeavesTheCurrentIdentityIntact) {
-    const auto& alice = Identity("Alice Martin");
+// The worker's cancel reaches the copy of a data folder between files, not
+// only after the whole folder.
+TEST(FileUtil, CopyFolderStopsWhenCancelled) {
+    struct : ICopyFolderSink {
+        void OnFileCopied(const char*, bool) override { ++files; }
+        bool IsCancelled() override { return files > 0; }
+        int files = 0;
+    } sink;
+    ScratchFolder scratch;
+    ASSERT_TRUE(MakeDirs(scratch / "src") && WriteFileBytes(scratch / "src\\a", "a") && WriteFileBytes(scratch / "src\\b", "b"));
+    EXPECT_FALSE(CopyFolder((scratch / "src").c_str(), (scratch / "dst").c_str(), &sink, "%d"));
+    EXPECT_EQ(1, sink.files);
+}
+
+// One large store file and a complete backup of it; then a backup and a
+// restore cancelled half-way through that file.
+TEST_F(WrenfoldTest, CancelStopsBackupAndRestoreAndKeepsWhatWasThere) {
     StartPlugIn();
-    Find(BackupList(), "Alice Martin")->Enable();
+    const OEIdentity first = Identity(BackupList().front()->GetName());
+    const std::string store = mailfixture::ExpandedStoreFolder(profile.Path(), first), big = store + "\\Big.dbx";
+    ASSERT_TRUE(WriteRandomFile(big, 160u << 20));
+    EnableAll();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string keyTree = KeyOf(first);
+    const std::vector<std::string> entries = ListArchive(Archive());
 
-    // The same archive with a damaged "Identity.txt".
-    ScratchFolder unpacked;
-    {
-        CUnzipper unzipper;
-        ASSERT_TRUE(unzipper.OpenArchive(Archive().c_str()));
-        for (bool more = unzipper.GotoFirstEntry(); more; more = unzipper.GotoNextEntry())
-            ASSERT_TRUE(unzipper.UnzipFile(unpacked.Path().c_str(), false));
-    }
-    ASSERT_TRUE(WriteFileBytes(unpacked / (IdentityFolder(alice) + "\\Identity.txt"), "WINE REGISTRY damaged\n\x01\x02"));
-    ASSERT_TRUE(DeleteFileA(Archive().c_str()));
-    {
-        CZipper zipper(Archive().c_str(), unpacked.Path().c_str());
-        ASSERT_TRUE(zipper.AddFolder((unpacked / kTop).c_str(), false));
-        ASSERT_TRUE(zipper.CloseArchive());
-    }
+    EXPECT_EQ(0, RunCancelled([this] { return Backup(target.Path()); }, target.Path()));
+    EXPECT_EQ(entries, ListArchive(Archive()));   // the previous archive, whole
+    EXPECT_EQ(std::vector<std::string>{"Outlook Express.vlb"}, Listing(target.Path()));
+    EXPECT_EQ(std::string::npos, NewLog().find("to zip file"));   // the abandoned file is no failure
 
-    // The user meanwhile uses another identity of that name.
-    ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), alice));
-    mailfixture::OEIdentity current = {"{12345678-1234-1234-1234-123456789ABC}", "Alice Martin", alice.storeRoot};
-    ASSERT_TRUE(mailfixture::AddIdentity(profile.Path(), current, 9));
-    const std::string currentTree = DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + current.id);
+    // Since the backup: the large file rewritten, the first identity's key and
+    // every other identity removed, the address book changed.
+    std::string current, after, book;
+    ASSERT_TRUE(WriteRandomFile(big, 4u << 20) && ReadFileBytes(big, current) && WriteFileBytes(mailfixture::WabPath(profile.Path()), "changed"));
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, ("Identities\\" + first.id).c_str()));
+    std::vector<OEIdentity> others = mailfixture::Identities();
+    others.erase(std::find_if(others.begin(), others.end(), [&](const auto& identity) { return identity.id == first.id; }));
+    for (const auto& identity : others) ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), identity));
     StopPlugIn();
     StartPlugIn();
     ASSERT_EQ(1, InitRestore(Archive())) << NewLog();
-    ASSERT_EQ(1u, RestoreList().size());
     EnableAll();
-    EXPECT_EQ(0, Restore());
-    EXPECT_EQ(currentTree, DumpKeyTree(HKEY_CURRENT_USER, "Identities\\" + current.id));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + alice.id));
-    EXPECT_NE(std::string::npos, NewLog().find("Failed to store Identity registry key."));
+    EXPECT_EQ(0, RunCancelled([this] { return Restore(); }, store));
+    // The identity under way got its key back (it comes before its items);
+    // nothing after the cancelled item was touched, that one not by half, and
+    // no extraction file is left.
+    EXPECT_EQ(keyTree, KeyOf(first));
+    for (const auto& identity : others) EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + identity.id));
+    EXPECT_TRUE(ReadFileBytes(mailfixture::WabPath(profile.Path()), book) && book == "changed");
+    EXPECT_TRUE(ReadFileBytes(big, after) && after == current) << "the store file was replaced";
+    for (const std::string& name : Listing(store)) EXPECT_NE(0, name.compare(0, 3, "vlb")) << name;
+    EXPECT_EQ(std::string::npos, NewLog().find("Failed to restore"));
+    // Nothing is left half-done for a restore run to the end.
+    EXPECT_EQ(1, Restore()) << NewLog();
+    for (const auto& identity : others) EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + identity.id));
 }

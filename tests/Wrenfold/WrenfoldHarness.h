@@ -1,11 +1,12 @@
-// The real plug-ins of the build's home directory (Wrenfold.dll, Wrenmark.dll),
-// driven through their exports on the synthetic mail installation, in a
-// private registry.
+// The real plug-ins of the build's home directory driven through their exports
+// on the synthetic mail installation, in a private registry.
 #pragma once
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,55 +15,61 @@
 #include "PlugInContract.h"
 #include "TestSupport.h"
 
-struct ArchiveEntry {
-    std::string name;
-    bool isFolder;
-    bool operator==(const ArchiveEntry& other) const { return name == other.name && isFolder == other.isFolder; }
-};
-std::ostream& operator<<(std::ostream& out, const ArchiveEntry& entry);
-
-// Every entry of an archive in stored order; empty when it cannot be opened.
-std::vector<ArchiveEntry> ListArchive(const std::string& path);
-// The entries CopyFolder writes for a store folder copied to prefix + "\":
-// files in the order the file system lists them, sub-folders in place.
-void AppendStoreEntries(const std::string& folder, const std::string& prefix, std::vector<ArchiveEntry>& out);
+// Entry names of an archive in stored order (folders end in "\").
+std::vector<std::string> ListArchive(const std::string& path);
+inline bool Contains(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+// Names directly in a folder, hidden ones included, sorted.
+std::vector<std::string> Listing(const std::string& folder);
+// The entries of a data folder copied to prefix + "\", in file-system order.
+void AppendStoreEntries(const std::string& folder, const std::string& prefix, std::vector<std::string>& out);
+// A copy of an archive in which a file named in changed gets that content, or
+// is left out when it maps to null.
+bool RewriteArchive(const std::string& from, const std::string& to, const std::map<std::string, const char*>& changed);
 
 // One plug-in, named by its library's base name ("Wrenfold"), whose archive
 // is archiveBaseName + ".vlb" in the target folder.
 class MailPlugInTest : public ::testing::Test {
 protected:
-    MailPlugInTest(const char* plugInName, const char* archiveBaseName)
-        : m_plugInName(plugInName), m_archiveBaseName(archiveBaseName) {}
+    MailPlugInTest(const char* plugInName, const char* archiveBaseName) : m_name(plugInName), m_archive(archiveBaseName) {}
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override { StopPlugIn(); }
 
-    // Loads the plug-in and calls InitPlugIn and InitBackup.
-    void StartPlugIn();
-    // Unloads it (UninitBackup, UninitRestore, DestroyPlugIn first).
-    void StopPlugIn();
-    IdentityList& BackupList();
-    IdentityList& RestoreList();
-    CBackupIdentity* Find(IdentityList& list, const std::string& name);
-    int Backup(const std::string& folder);
-    int InitRestore(const std::string& archive);
-    int Restore();
-    void EnableAll();
-    // Log lines written by the plug-in since SetUp.
-    std::string NewLog();
-
-    std::string Archive() const { return target.Path() + "\\" + m_archiveBaseName + ".vlb"; }
+    void StartPlugIn();   // loads it, InitPlugIn and InitBackup
+    void StopPlugIn();    // UninitBackup, UninitRestore, DestroyPlugIn, unloads it
+    template <class F> F Export(const char* name) { return reinterpret_cast<F>(plugIn.Proc(name)); }
+    IdentityList& BackupList() {
+        IdentityList* list = nullptr;
+        Export<PFN_GetIdentities>("GetIdentities")(&list, kBackupSide);
+        return *list;
+    }
+    CBackupIdentity* Find(IdentityList& list, const std::string& name) {
+        auto it = std::find_if(list.begin(), list.end(), [&](CBackupIdentity* identity) { return identity->GetName() == name; });
+        return it == list.end() ? nullptr : *it;
+    }
+    int Backup(const std::string& folder) { return Export<PFN_Backup>("Backup")(folder); }
+    int InitRestore(const std::string& archive) { return Export<PFN_InitRestore>("InitRestore")(archive); }
+    int Restore() { return Export<PFN_Restore>("Restore")(); }
+    // A backup while another program holds the file open.
+    int BackupWhileLocked(const std::string& file) {
+        CHandle lock(CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(lock.IsValid()) << file;
+        return Backup(target.Path());
+    }
+    void EnableAll() { Export<PFN_Enable>("Enable")(); }
+    // Loads the plug-in afresh, catalogues the archive and restores all of it.
+    int RestoreEverything(const std::string& archive);
+    std::string NewLog();   // what the plug-in logged since SetUp
+    std::string Archive() const { return target / (m_archive + ".vlb"); }
 
     testsupport::ScratchRegistry registry{true};
-    testsupport::ScratchFolder profile;
-    testsupport::ScratchFolder target;
+    testsupport::ScratchFolder profile, target;
     CLibrary plugIn;
-    std::string logPath;
-    size_t logStart = 0;
-    std::string savedProfile;
 
 private:
-    std::string m_plugInName;
-    std::string m_archiveBaseName;
+    std::string m_name, m_archive, m_logPath;
+    size_t m_logStart = 0;
 };
 
 class WrenfoldTest : public MailPlugInTest {
