@@ -69,6 +69,9 @@ TEST_F(RegistryFixture, MissingDamagedOrTruncatedHiveLeavesTheKey) {
     ASSERT_TRUE(ReadFileBytes(hive, good));
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kTree, "Current Only", "still here"));
     const std::string before = Dump();
+    ASSERT_TRUE(DeleteFileA(hive.c_str()));
+    EXPECT_FALSE(Restore());
+    EXPECT_EQ(before, Dump());
     for (const std::string& damaged : {std::string("this is not a hive\r\n"), std::string(),
                                        std::string("WINE REGISTRY Version 2\n#arch=win64\n[x\n")}) {
         ASSERT_TRUE(WriteFileBytes(hive, damaged));
