@@ -4,7 +4,6 @@
 #include "Log.h"
 #include "ORRegistryUtil.h"
 #include "PlugInModule.h"
-#include "ProgressDlg.h"
 #include "Zipper.h"
 
 namespace {
@@ -42,12 +41,7 @@ bool COEAccounts::Backup(std::string folder, CZipper* zipper, WorkerContext* con
         LOG_ERROR("Failed to add %s to zip file.", file.c_str());
         ok = false;
     }
-    if (!ok) {
-        RecordItemFailure();
-        return false;
-    }
-    ProgressStep(context, LoadPlugInString(kStringBackupAccounts));
-    return true;
+    return FinishItem(ok, context, kStringBackupAccounts);
 }
 
 bool COEAccounts::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {
@@ -55,11 +49,7 @@ bool COEAccounts::Restore(std::string, CUnzipper* unzipper, WorkerContext* conte
     LONG error = ERROR_SUCCESS;
     if (!ChooseKey(keyPath, error)) keyPath = kSharedAccounts;
     const char* failure = nullptr;
-    if (!unzipper || !RestoreKeyFromEntry(*unzipper, m_entry, HKEY_CURRENT_USER, keyPath, &failure)) {
-        LOG_ERROR("%s", failure ? failure : "Failed to restore Accounts registry.");
-        RecordItemFailure();
-        return false;
-    }
-    ProgressStep(context, LoadPlugInString(kStringRestoreAccounts));
-    return true;
+    bool ok = unzipper && RestoreKeyFromEntry(*unzipper, m_entry, HKEY_CURRENT_USER, keyPath, &failure);
+    if (!ok) LOG_ERROR("%s", failure ? failure : "Failed to restore Accounts registry.");
+    return FinishItem(ok, context, kStringRestoreAccounts);
 }

@@ -3,7 +3,6 @@
 #include "Log.h"
 #include "ORRegistryUtil.h"
 #include "PlugInModule.h"
-#include "ProgressDlg.h"
 #include "Unzipper.h"
 #include "Zipper.h"
 
@@ -56,12 +55,7 @@ bool COEAddressBook::Backup(std::string folder, CZipper* zipper, WorkerContext* 
         LOG_ERROR("Failed to add a file to zip file.");
         ok = false;
     }
-    if (!ok) {
-        RecordItemFailure();
-        return false;
-    }
-    ProgressStep(context, LoadPlugInString(kStringBackupAddressBook));
-    return true;
+    return FinishItem(ok, context, kStringBackupAddressBook);
 }
 
 bool COEAddressBook::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {
@@ -85,10 +79,5 @@ bool COEAddressBook::Restore(std::string, CUnzipper* unzipper, WorkerContext* co
         else
             ok = true;
     }
-    if (!ok) {
-        RecordItemFailure();
-        return false;
-    }
-    ProgressStep(context, LoadPlugInString(kStringRestoreAddressBook));
-    return true;
+    return FinishItem(ok, context, kStringRestoreAddressBook);
 }

@@ -145,6 +145,15 @@ void ResetItemFailures() { InterlockedExchange(&g_itemFailures, 0); }
 void RecordItemFailure() { InterlockedIncrement(&g_itemFailures); }
 int GetItemFailureCount() { return static_cast<int>(g_itemFailures); }
 
+bool FinishItem(bool ok, WorkerContext* context, UINT statusId) {
+    if (!ok) {
+        RecordItemFailure();
+        return false;
+    }
+    ProgressStep(context, LoadPlugInString(statusId));
+    return true;
+}
+
 bool AddStagingFolder(const std::string& folder, CZipper& zipper, const char* createFailedFormat,
                       const char* addFailedFormat) {
     if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {

@@ -96,6 +96,9 @@ private:
 void ResetItemFailures();
 void RecordItemFailure();
 int GetItemFailureCount();
+// An item's last step: a failure is recorded and false returned; success
+// moves the progress on with the plug-in's string statusId.
+bool FinishItem(bool ok, WorkerContext* context, UINT statusId);
 
 // Creates a staging folder (an existing one is fine) and writes its archive
 // entry while it is still empty. Logs createFailedFormat or addFailedFormat
