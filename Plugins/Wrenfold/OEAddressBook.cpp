@@ -74,7 +74,9 @@ bool COEAddressBook::Restore(std::string, CUnzipper* unzipper, WorkerContext* co
         size_t slash = current.rfind('\\');
         std::string folder = slash == std::string::npos ? current : current.substr(0, slash);
         std::string name = AfterLastBackslash(m_entry);
-        if (!CUnzipper::IsSafeEntryName(name.c_str()) || !unzipper->UnzipFileTo((folder + "\\" + name).c_str()))
+        if (!CUnzipper::IsSafeEntryName(name.c_str()))
+            LOG_ERROR("Refused to restore the unsafe entry %s.", m_entry.c_str());
+        else if (!unzipper->UnzipFileTo((folder + "\\" + name).c_str()))
             LOG_ERROR("CUnzipper::UnzipFile call failed.");
         else
             ok = true;

@@ -8,6 +8,7 @@
 #include "FileUtil.h"
 #include "Log.h"
 #include "MailPlugIn.h"
+#include "MoveReplace.h"
 #include "PlugInModule.h"
 #include "ProgressDlg.h"
 #include "SystemSummary.h"
@@ -55,7 +56,7 @@ public:
     const std::string& StageRoot() const { return m_stageRoot; }
     // Hands the finished archive over to its final name; true when it is there.
     bool Publish(const std::string& archive) {
-        if (!MoveFileExA(m_tempArchive.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+        if (!MoveFileReplacing(m_tempArchive.c_str(), archive.c_str())) return false;
         SetFileAttributesA(archive.c_str(), FILE_ATTRIBUTE_NORMAL);
         m_tempArchive.clear();
         return true;
@@ -191,6 +192,11 @@ bool InitRestoreEngine(CMailPlugIn& engine, const std::string& archivePath) {
     CUnzipper unzipper;
     if (!unzipper.OpenArchive(archivePath.c_str())) {
         LOG_ERROR("Failed to open zip file %s.", archivePath.c_str());
+        return false;
+    }
+    char reason[512] = {};
+    if (!unzipper.CheckStructure(reason, sizeof(reason))) {
+        LOG_ERROR("Refused the backup file %s: %s.", archivePath.c_str(), reason);
         return false;
     }
     if (!VerifySystemSummary(unzipper)) return false;

@@ -27,6 +27,63 @@ bool SameUserName(std::string a, std::string b) {
     return a == b;
 }
 
+// A summary is a few short lines of text.
+const ULONGLONG kMaxSummaryBytes = 4096;
+
+// A file of its own in the temporary folder, removed with this object.
+class CScratchFile {
+public:
+    CScratchFile() = default;
+    ~CScratchFile() {
+        if (m_path[0]) DeleteFileA(m_path);
+    }
+    CScratchFile(const CScratchFile&) = delete;
+    CScratchFile& operator=(const CScratchFile&) = delete;
+    bool Create() {
+        char folder[MAX_PATH] = {};
+        DWORD length = GetTempPathA(sizeof(folder), folder);
+        if (length == 0 || length >= sizeof(folder) || !GetTempFileNameA(folder, "vls", 0, m_path)) {
+            m_path[0] = '\0';
+            return false;
+        }
+        return true;
+    }
+    const char* Path() const { return m_path; }
+
+private:
+    char m_path[MAX_PATH] = {};
+};
+
+bool IsSummaryEntry(const ZipEntryInfo& info) {
+    const char* base = info.name;
+    for (const char* p = info.name; *p; p = CharNextA(p))
+        if (*p == '\\') base = p + 1;
+    return !info.isFolder && _stricmp(base, kSummaryName) == 0;
+}
+
+// The current entry's bytes, through the scratch file; false, logged, when it
+// cannot be extracted or is larger than a summary can be.
+bool ReadSummaryEntry(CUnzipper& archive, const ZipEntryInfo& info, const CScratchFile& scratch,
+                      std::string& bytes) {
+    if (info.uncompressedSize > kMaxSummaryBytes) {
+        LOG_ERROR("The system summary %s is larger than %d bytes.", info.name, static_cast<int>(kMaxSummaryBytes));
+        return false;
+    }
+    if (!archive.UnzipFileTo(scratch.Path())) {
+        LOG_ERROR("UnzipFile call failed.");
+        return false;
+    }
+    FilePtr file(fopen(scratch.Path(), "rb"), &fclose);
+    if (!file) {
+        LOG_ERROR("_tfopen call on %s failed with error %d.", scratch.Path(), static_cast<int>(GetLastError()));
+        return false;
+    }
+    char buffer[kMaxSummaryBytes + 1];
+    size_t got = fread(buffer, 1, sizeof(buffer), file.get());
+    bytes.assign(buffer, got);
+    return true;
+}
+
 int MajorNumber(const char* text, const char* format) {
     int number = 0;
     sscanf(text, format, &number);
@@ -65,6 +122,7 @@ SummaryVerdict CompareSystemSummary(FILE* summary, const CSystemInfo& current) {
     SummaryVerdict verdict;
     char line[kMessageBytes] = {};
     while (fgets(line, sizeof(line), summary)) {
+        if (StartsWith(line, kOsKey) || StartsWith(line, kAppKey) || StartsWith(line, kUserKey)) verdict.keyed = true;
         if (StartsWith(line, kOsKey)) {
             int platform = 0, major = 0, minor = 0;
             sscanf(line, "OS_Version: %d.%d.%d", &platform, &major, &minor);
@@ -116,29 +174,51 @@ std::string FormatSummaryMessage(const std::string& messageTemplate, const std::
 }
 
 bool VerifySystemSummary(CUnzipper& archive, const CSystemInfo& current, HMODULE strings) {
-    // A file of its own in the temporary folder, removed afterwards: two
+    // Files of their own in the temporary folder, removed afterwards: two
     // checks never read each other's summary, and nothing is left behind.
-    char folder[MAX_PATH] = {};
-    char path[MAX_PATH] = {};
-    DWORD length = GetTempPathA(sizeof(folder), folder);
-    if (length == 0 || length >= sizeof(folder) || !GetTempFileNameA(folder, "vls", 0, path)) {
+    CScratchFile summary, other;
+    if (!summary.Create() || !other.Create()) {
         LOG_ERROR("GetTempPath call failed with error %d.", static_cast<int>(GetLastError()));
         return false;
     }
-    SummaryVerdict verdict;
-    bool read = false;
-    if (!archive.GotoFile(kSummaryName, true)) {
-        LOG_ERROR("Failed to find %s in the backup file.", kSummaryName);
-    } else if (!archive.UnzipFileTo(path)) {
-        LOG_ERROR("UnzipFile call failed.");
-    } else if (FilePtr file{fopen(path, "r"), &fclose}) {
-        verdict = CompareSystemSummary(file.get(), current);
-        read = true;
-    } else {
-        LOG_ERROR("_tfopen call on %s failed with error %d.", path, static_cast<int>(GetLastError()));
+    // The first "summary.txt" of any folder is the one; every other one must
+    // say the same, or the archive says two things about where it was made.
+    std::string first;
+    bool found = false;
+    for (bool more = archive.GotoFirstEntry(); more; more = archive.GotoNextEntry()) {
+        ZipEntryInfo info;
+        if (!archive.GetEntryInfo(info) || !IsSummaryEntry(info)) continue;
+        std::string bytes;
+        if (!ReadSummaryEntry(archive, info, found ? other : summary, bytes)) return false;
+        if (!found) {
+            first = bytes;
+            found = true;
+        } else if (bytes != first) {
+            LOG_ERROR("The backup file holds two different system summaries; %s differs from the first.", info.name);
+            return false;
+        }
     }
-    DeleteFileA(path);
-    if (!read) return false;
+    if (!found) {
+        LOG_ERROR("Failed to find %s in the backup file.", kSummaryName);
+        return false;
+    }
+    for (unsigned char c : first)
+        if ((c < 0x20 && c != '\r' && c != '\n' && c != '\t') || c == 0x7F) {
+            LOG_ERROR("The system summary holds the control byte 0x%02x.", static_cast<int>(c));
+            return false;
+        }
+
+    SummaryVerdict verdict;
+    if (FilePtr file{fopen(summary.Path(), "r"), &fclose}) {
+        verdict = CompareSystemSummary(file.get(), current);
+    } else {
+        LOG_ERROR("_tfopen call on %s failed with error %d.", summary.Path(), static_cast<int>(GetLastError()));
+        return false;
+    }
+    if (!verdict.keyed) {
+        LOG_ERROR("The system summary holds none of its lines.");
+        return false;
+    }
     if (verdict.message == 0) return true;
 
     std::string text = FormatSummaryMessage(LoadPlugInString(strings, verdict.message), verdict.storedUserName);

@@ -22,6 +22,7 @@ bool WriteSystemSummary(const std::string& path);
 struct SummaryVerdict {
     UINT message = 0;             // 0: it fits; else string 4000 (user), 4001 (client version), 4002 (system)
     std::string storedUserName;   // the archive's user name, for message 4000
+    bool keyed = false;           // some line read starts with a known key
 };
 
 // Reads a summary line by line (at most 511 characters per read) and tests
@@ -34,10 +35,13 @@ SummaryVerdict CompareSystemSummary(FILE* summary, const CSystemInfo& current);
 // "%%" by "%", cut at a character boundary to fit a 512-byte buffer.
 std::string FormatSummaryMessage(const std::string& messageTemplate, const std::string& storedUserName);
 
-// Extracts the archive's "summary.txt" (wherever it lies in the archive) into
-// the temporary folder and compares it with the current system. A mismatch is
-// shown in a message box without owner, with texts from the given module, and
-// gives false; any other failure is logged and gives false without a box.
+// Extracts the archive's first "summary.txt" (wherever it lies in the
+// archive) into the temporary folder and compares it with the current system.
+// A mismatch is shown in a message box without owner, with texts from the
+// given module, and gives false. Refused like a missing summary (logged,
+// false, no box): a summary over 4 KiB, one with a control byte other than
+// CR, LF and TAB, one with no line that starts with a known key, and an
+// archive whose "summary.txt" entries differ.
 bool VerifySystemSummary(CUnzipper& archive, const CSystemInfo& current, HMODULE strings);
 // The same with the plug-in's own system information and satellite library.
 bool VerifySystemSummary(CUnzipper& archive);

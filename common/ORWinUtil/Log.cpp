@@ -45,10 +45,22 @@ void CLog::WriteV(Kind kind, const char* format, va_list args) {
     if (m_level < kind) return;
     DWORD savedError = GetLastError();
 
-    char message[kMessageChars + 1] = {};
-    wvnsprintfA(message, sizeof(message), format, args);
-    for (char* p = message; *p; ++p)
-        if (*p == '\r' || *p == '\n') *p = '|';
+    char formatted[kMessageChars + 1] = {};
+    wvnsprintfA(formatted, sizeof(formatted), format, args);
+    // One message is one line, and a name in it can neither forge a line nor
+    // reach a terminal as an escape sequence: CR and LF become "|", every
+    // other control byte (TAB and DEL too) "\xNN". Bytes from 0x80 on are
+    // characters of the code page and stay.
+    char message[kMessageChars * 4 + 1] = {};
+    char* out = message;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(formatted); *p; ++p) {
+        if (*p == '\r' || *p == '\n')
+            *out++ = '|';
+        else if (*p < 0x20 || *p == 0x7F)
+            out += snprintf(out, 5, "\\x%02x", *p);
+        else
+            *out++ = static_cast<char>(*p);
+    }
 
     if (m_stream) {
         SYSTEMTIME now;

@@ -31,8 +31,9 @@ public:
     // backslash or slash).
     void SetSourcePosition(const char* sourcePath, int line);
 
-    // wvsprintf-style formatting; never fails toward the caller and never
-    // changes the caller's last-error code.
+    // wvsprintf-style formatting, cut at kMessageChars; CR and LF in the
+    // message become "|", other control bytes "\xNN". Never fails toward the
+    // caller and never changes the caller's last-error code.
     void LogError(const char* format, ...);
     void LogInfo(const char* format, ...);
     void LogDevInfo(const char* format, ...);

@@ -1,8 +1,13 @@
 #include "Unzipper.h"
 
+#include <algorithm>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "Handles.h"
+#include "Log.h"
+#include "MoveReplace.h"
 #include "ZipperCommon.h"
 #include "unzip.h"
 
@@ -68,13 +73,16 @@ public:
             m_path[0] = '\0';
             return false;
         }
-        m_file.Attach(CreateFileA(m_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        // GetTempFileNameA has made the file, empty and with normal
+        // attributes: open that very file (CREATE_ALWAYS would fail on
+        // Windows, were it ever hidden or system).
+        m_file.Attach(CreateFileA(m_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         return m_file.IsValid();
     }
     HANDLE Handle() const { return m_file.Get(); }
     bool CommitTo(const char* destination) {
-        if (!m_file.Close() || !MoveFileExA(m_path, destination, MOVEFILE_REPLACE_EXISTING)) return false;
+        if (!m_file.Close() || !MoveFileReplacing(m_path, destination)) return false;
         m_path[0] = '\0';
         return true;
     }
@@ -84,12 +92,33 @@ private:
     char m_path[MAX_PATH] = {};
 };
 
-// A component made only of dots and spaces ("..", "...", ". .") can climb
-// out of the folder once Windows trims it; a single "." stays where it is.
-bool IsClimbingComponent(const char* part, size_t length) {
-    if (length == 0 || (length == 1 && part[0] == '.')) return false;
+// One component of an entry name, as Windows reads it (UTF-16): true when
+// Windows keeps it as it is and it names an ordinary file or folder.
+bool IsSafeComponent(const wchar_t* part, size_t length) {
+    if (length == 0) return false;
+    wchar_t last = part[length - 1];
+    // Windows drops a trailing dot or blank: "Inbox.dbx." would land on
+    // "Inbox.dbx", and "..", ". ." climb.
+    if (last == L'.' || last == L' ') return false;
     for (size_t i = 0; i < length; ++i)
-        if (part[i] != '.' && part[i] != ' ') return false;
+        if (part[i] < 0x20 || wcschr(L"<>:\"|?*", part[i])) return false;
+
+    // Device names, also with an extension ("NUL.txt") and blanks before it.
+    size_t base = 0;
+    while (base < length && part[base] != L'.') ++base;
+    while (base > 0 && part[base - 1] == L' ') --base;
+    auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; };
+    auto startsWith = [&](const wchar_t* device, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            if (upper(part[i]) != device[i]) return false;
+        return true;
+    };
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
+        if (base == wcslen(device) && startsWith(device, base)) return false;
+    if (base == 4 && (startsWith(L"COM", 3) || startsWith(L"LPT", 3))) {
+        wchar_t digit = part[3];   // 1 to 9, or superscript 1, 2, 3
+        if ((digit >= L'1' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 || digit == 0x00B3) return false;
+    }
     return true;
 }
 
@@ -106,6 +135,67 @@ bool HasExtension(const char* name, const char* extension) {
     if (*extension == '.') ++extension;
     const char* dot = strrchr(BaseName(name), '.');
     return dot && _stricmp(dot + 1, extension) == 0;
+}
+
+// An entry that declares more than the drive has free is not started: it
+// could only fail part-way, after filling the disk the mail client needs.
+// When the free space cannot be read, the extraction is tried.
+bool HasRoomFor(const ZipEntryInfo& info, const char* folder) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr) || info.uncompressedSize <= available.QuadPart)
+        return true;
+    char volume[MAX_PATH] = {};
+    if (!GetVolumePathNameA(folder, volume, MAX_PATH)) JoinText(volume, folder);
+    char needed[24], free[24];
+    snprintf(needed, sizeof(needed), "%llu", static_cast<unsigned long long>(info.uncompressedSize));
+    snprintf(free, sizeof(free), "%llu", static_cast<unsigned long long>(available.QuadPart));
+    LOG_ERROR("Not enough free space on %s to restore %s: %s bytes needed, %s bytes free.", volume, info.name,
+              needed, free);
+    return false;
+}
+
+// Little-endian fields of zip headers.
+DWORD Get16(const unsigned char* p) { return p[0] | (p[1] << 8); }
+DWORD Get32(const unsigned char* p) { return Get16(p) | (Get16(p + 2) << 16); }
+ULONGLONG Get64(const unsigned char* p) { return Get32(p) | (static_cast<ULONGLONG>(Get32(p + 4)) << 32); }
+
+bool ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    return size == 0 || (ReadFile(file, buffer, size, &got, &at) && got == size);
+}
+
+// The local header offset from a central directory record (its fixed part,
+// then name, extra field): the zip64 extra field holds it when the record
+// says 0xFFFFFFFF, after the sizes that the record also defers to it.
+bool LocalHeaderOffset(const unsigned char* record, const std::string& variable, ULONGLONG& offset) {
+    offset = Get32(record + 42);
+    if (offset != 0xFFFFFFFFu) return true;
+    size_t nameLength = Get16(record + 28), extraLength = Get16(record + 30);
+    const unsigned char* extra = reinterpret_cast<const unsigned char*>(variable.data()) + nameLength;
+    for (size_t at = 0; at + 4 <= extraLength;) {
+        size_t id = Get16(extra + at), size = Get16(extra + at + 2);
+        if (at + 4 + size > extraLength) return false;
+        if (id == 1) {
+            size_t skip = (Get32(record + 24) == 0xFFFFFFFFu ? 8 : 0) + (Get32(record + 20) == 0xFFFFFFFFu ? 8 : 0);
+            if (skip + 8 > size) return false;
+            offset = Get64(extra + at + 4 + skip);
+            return true;
+        }
+        at += 4 + size;
+    }
+    return false;
+}
+
+bool SameStoredName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i] == '/' ? '\\' : a[i], y = b[i] == '/' ? '\\' : b[i];
+        if (x != y) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -133,6 +223,7 @@ bool CUnzipper::OpenArchive(const char* archivePath) {
     zlib_filefunc64_def funcs = Win32FileFuncs();
     m_unzip = unzOpen2_64(full, &funcs);
     if (!m_unzip) return false;
+    memcpy(m_archivePath, full, sizeof(m_archivePath));
     memcpy(m_outputFolder, full, sizeof(m_outputFolder));
     if (char* dot = strrchr(const_cast<char*>(BaseName(m_outputFolder)), '.')) *dot = '\0';
     return true;
@@ -144,6 +235,7 @@ void CUnzipper::CloseArchive() {
         unzClose(static_cast<unzFile>(m_unzip));
         m_unzip = nullptr;
     }
+    m_archivePath[0] = '\0';
     m_outputFolder[0] = '\0';
 }
 
@@ -218,22 +310,105 @@ bool CUnzipper::GetEntryInfo(ZipEntryInfo& info) {
     return true;
 }
 
+bool CUnzipper::CheckStructure(char* reason, size_t reasonSize) {
+    auto refuse = [&](const char* format, const std::string& first = std::string(),
+                      const std::string& second = std::string()) {
+        if (reason && reasonSize) snprintf(reason, reasonSize, format, first.c_str(), second.c_str());
+        return false;
+    };
+    if (!m_unzip) return refuse("the archive is not open");
+    unzFile unzip = static_cast<unzFile>(m_unzip);
+    CHandle file(CreateFileA(m_archivePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_RANDOM_ACCESS, nullptr));
+    if (!file.IsValid()) return refuse("the archive cannot be read");
+
+    struct Span {
+        ULONGLONG start, end;
+        std::string name;
+    };
+    unz64_file_pos current = {};
+    bool haveCurrent = unzGetFilePos64(unzip, &current) == UNZ_OK;
+    bool ok = true;
+    try {
+        std::vector<Span> spans;
+        ULONGLONG directoryStart = 0;
+        int rc = unzGoToFirstFile(unzip);
+        for (; ok && rc == UNZ_OK; rc = unzGoToNextFile(unzip)) {
+            unz_file_info64 info;
+            unsigned char record[46], local[30];
+            ULONGLONG at = unzGetOffset64(unzip), offset = 0;
+            if (spans.empty()) directoryStart = at;
+            std::string central, stored;
+            if (unzGetCurrentFileInfo64(unzip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+                !ReadAt(file, at, record, sizeof(record)) || Get32(record) != 0x02014b50u) {
+                ok = refuse("the central directory cannot be read");
+                break;
+            }
+            central.resize(Get16(record + 28) + Get16(record + 30));
+            if (!ReadAt(file, at + sizeof(record), &central[0], static_cast<DWORD>(central.size())) ||
+                !LocalHeaderOffset(record, central, offset)) {
+                ok = refuse("the central directory cannot be read");
+                break;
+            }
+            central.resize(Get16(record + 28));
+            if (!ReadAt(file, offset, local, sizeof(local)) || Get32(local) != 0x04034b50u) {
+                ok = refuse("the local header of %s cannot be read", central);
+                break;
+            }
+            stored.resize(Get16(local + 26));
+            if (!ReadAt(file, offset + sizeof(local), &stored[0], static_cast<DWORD>(stored.size()))) {
+                ok = refuse("the local header of %s cannot be read", central);
+                break;
+            }
+            if (!SameStoredName(central, stored)) {
+                ok = refuse("the entry %s is named %s in its local header", central, stored);
+                break;
+            }
+            ULONGLONG end = offset + sizeof(local) + stored.size() + Get16(local + 28) + info.compressed_size;
+            if (end < offset || end > directoryStart) {
+                ok = refuse("the data of %s runs into the central directory", central);
+                break;
+            }
+            spans.push_back({offset, end, central});
+        }
+        if (ok && rc != UNZ_END_OF_LIST_OF_FILE) ok = refuse("the central directory cannot be read");
+        std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+        for (size_t i = 1; ok && i < spans.size(); ++i)
+            if (spans[i].start < spans[i - 1].end) ok = refuse("the entries %s and %s share data", spans[i - 1].name, spans[i].name);
+    } catch (const std::bad_alloc&) {
+        ok = refuse("not enough memory to check the archive");
+    }
+    if (haveCurrent) unzGoToFilePos64(unzip, &current);
+    return ok;
+}
+
 bool CUnzipper::IsSafeEntryName(const char* name) {
     if (!name || !*name || strnlen(name, MAX_PATH) >= MAX_PATH) return false;
-    if (name[0] == '\\' || name[0] == '/' || strchr(name, ':')) return false;
-    for (const char* part = name;;) {
-        size_t length = strcspn(part, "\\/");
-        if (IsClimbingComponent(part, length)) return false;
-        if (!part[length]) return true;
+    if (name[0] == '\\' || name[0] == '/') return false;
+    // Judged as Windows will read the name: converted from the ANSI code page,
+    // so a double-byte character is one character, whatever its trail byte.
+    wchar_t wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, MAX_PATH) <= 0) return false;
+    for (const wchar_t* part = wide;;) {
+        size_t length = wcscspn(part, L"\\/");
+        if (!part[length]) return length == 0 || IsSafeComponent(part, length);   // "Outlook\" ends empty
+        if (!IsSafeComponent(part, length)) return false;
         part += length + 1;
     }
+}
+
+// Logs the refusal: a caller may report only that the extraction failed.
+bool CUnzipper::IsSafeToExtract(const ZipEntryInfo& info) {
+    if (IsSafeEntryName(info.name)) return true;
+    LOG_ERROR("Refused to restore the unsafe entry %s.", info.name);
+    return false;
 }
 
 bool CUnzipper::UnzipFile(const char* targetFolder, bool ignorePath) {
     if (!m_unzip) return false;
     const char* target = targetFolder ? targetFolder : m_outputFolder;
     ZipEntryInfo info;
-    if (!GetEntryInfo(info) || !IsSafeEntryName(info.name)) return false;
+    if (!GetEntryInfo(info) || !IsSafeToExtract(info)) return false;
     if (!CreateFolderPath(target)) return false;
 
     const char* name = info.isFolder || !ignorePath ? info.name : BaseName(info.name);
@@ -246,7 +421,7 @@ bool CUnzipper::UnzipFile(const char* targetFolder, bool ignorePath) {
 bool CUnzipper::UnzipFileTo(const char* destinationPath) {
     if (!m_unzip || !destinationPath) return false;
     ZipEntryInfo info;
-    if (!GetEntryInfo(info) || !IsSafeEntryName(info.name) || info.isFolder) return false;
+    if (!GetEntryInfo(info) || !IsSafeToExtract(info) || info.isFolder) return false;
     return ExtractTo(info, destinationPath);
 }
 
@@ -262,6 +437,7 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination) {
     slash[1] = '\0';
     if (!CreateFolderPath(folder)) return false;
 
+    if (!HasRoomFor(info, folder)) return false;
     CTempFile temp;
     if (!temp.Create(folder)) return false;
     CUnzEntry entry(static_cast<unzFile>(m_unzip));

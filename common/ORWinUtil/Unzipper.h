@@ -1,10 +1,11 @@
 // CUnzipper: reads a backup archive and extracts single entries.
 //
-// Extraction never writes outside the folder it is given: an entry name with a
-// ".." component, a drive, a leading "\" or a UNC prefix is refused. An entry
-// is written to a temporary file beside its destination, checked against its
-// stored CRC-32 and size, and only then moved over the destination; an entry
-// cannot inflate past its declared size.
+// Extraction never writes outside the folder it is given, and never opens a
+// name Windows would rewrite (see IsSafeEntryName); each refused entry is
+// logged. An entry is written to a temporary file beside its destination,
+// checked against its stored CRC-32 and size, and only then moved over the
+// destination; an entry cannot inflate past its declared size, and one that
+// declares more than the destination drive has free is not started.
 #pragma once
 #include <windows.h>
 
@@ -59,20 +60,35 @@ public:
     // Null: never stop.
     void SetStopFlag(const volatile bool* stop) { m_stop = stop; }
 
+    // Walks the central directory once and reads every entry's local header:
+    // false, with the reason in the buffer, when two entries share or overlap
+    // data, data runs into the central directory, or a local header names its
+    // entry differently ("/" and "\" count as the same; case must match).
+    // The current entry stays where it was.
+    bool CheckStructure(char* reason, size_t reasonSize);
+
     // True when the entry name is safe to place under a folder: relative, no
-    // drive, no "..", no UNC or leading backslash, and not longer than a path.
+    // drive, no UNC or leading backslash, not longer than a path, and every
+    // component a name Windows keeps as it is: not empty (but for the last),
+    // not ending in "." or " ", no character below 0x20 or one of <>:"|?*
+    // (so no stream), and no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
+    // also with the digits 1, 2, 3 in superscript, CONIN$, CONOUT$), with or
+    // without an extension. Judged on the name as Windows reads it, in the
+    // ANSI code page.
     static bool IsSafeEntryName(const char* name);
 
 private:
     struct Work;   // copy buffers and the inflate stream, made once per object
 
     bool SkipToExtension(const char* extension);
+    bool IsSafeToExtract(const ZipEntryInfo& info);
     bool ExtractTo(const ZipEntryInfo& info, const char* destination);
     bool CopyEntryData(const ZipEntryInfo& info, HANDLE file);
 
     std::unique_ptr<Work> m_work;
     void* m_unzip = nullptr;              // minizip unzFile
     const volatile bool* m_stop = nullptr;
+    char m_archivePath[MAX_PATH] = {};    // absolute
     char m_outputFolder[MAX_PATH] = {};
 };
 

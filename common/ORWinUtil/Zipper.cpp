@@ -179,6 +179,23 @@ bool NeedsZip64(ULONGLONG size) {
     return bound >= 0xFFFFFFFFull;
 }
 
+// Shared with readers only: a scanner or indexer reading the file does not
+// keep it out, but a file another program holds open for writing (the mail
+// client) cannot be opened, so it is never added half-written. A scanner
+// that opened it without sharing usually lets go within moments: a sharing
+// or lock violation is tried again a few times.
+HANDLE OpenSource(const char* path) {
+    for (unsigned retry = 0;; ++retry) {
+        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        DWORD error = GetLastError();
+        if (retry >= CZipper::kOpenRetries || (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION))
+            return INVALID_HANDLE_VALUE;
+        Sleep(CZipper::kOpenRetryPauseMs);
+    }
+}
+
 DWORD ToDosDateTime(const FILETIME& utc) {
     FILETIME local;
     WORD date = 0, time = 0;
@@ -189,6 +206,10 @@ DWORD ToDosDateTime(const FILETIME& utc) {
 
 // An entry being written. Close hands minizip the sizes and CRC of the raw
 // deflate stream we produced; the destructor closes an entry left open.
+// minizip cannot take an entry back once its data is written, so an entry
+// that lacks data of its file (a read or a write failed, or a stop) is closed
+// with the complement of its CRC: every reader then rejects it, and a restore
+// never puts back a shortened file as if it were whole.
 class CZipEntry {
 public:
     explicit CZipEntry(zipFile zip) : m_zip(zip) {}
@@ -293,10 +314,7 @@ bool CZipper::AddFile(const char* path, bool ignorePath) {
 
     char source[MAX_PATH];
     if (!SourcePath(path, source)) return false;
-    // No sharing: a file another program holds open is not added, and no
-    // entry is started for it.
-    CHandle file(CreateFileA(source, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                             nullptr));
+    CHandle file(OpenSource(source));
     if (!file.IsValid()) return false;
     // Time and attributes of the very file being read.
     BY_HANDLE_FILE_INFORMATION fileInfo;
@@ -354,14 +372,14 @@ bool CZipper::WriteEntry(const char* name, const FILETIME& lastWrite, DWORD attr
     if (!entry.Open(name, ToDosDateTime(lastWrite), attributes, NeedsZip64(size))) return false;
     ULONGLONG total = 0;
     uLong crc = crc32(0, nullptr, 0);
-    bool copied = DeflateInto(file, total, crc);
-    bool closed = entry.Close(total, crc);
-    return copied && closed && total == size;
+    bool whole = DeflateInto(file, total, crc) && total == size;
+    bool closed = entry.Close(total, whole ? crc : crc ^ 0xFFFFFFFFul);
+    return whole && closed;
 }
 
 // Deflates the whole file (or nothing) into the open entry. False when a read
-// or a write failed; after a read failure the stream is still finished, so the
-// entry stays readable.
+// or a write failed or a stop came; the deflate stream is then ended where it
+// stands.
 bool CZipper::DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc) {
     Work& work = *m_work;
     bool readOk = true, writeOk = true, ended = !file, stopped = false;

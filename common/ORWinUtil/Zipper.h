@@ -20,6 +20,9 @@ public:
     CZipper& operator=(const CZipper&) = delete;
 
     // rootFolder null: the archive's own folder. Empty text: no root.
+    // minizip creates the file with CREATE_ALWAYS and no attributes, which
+    // Windows refuses over an existing hidden or system file: such a file
+    // must be deleted, or its attributes cleared, before it is opened here.
     bool OpenArchive(const char* archivePath, const char* rootFolder = nullptr, bool append = false);
     // Writes the central directory. False when the archive could not be
     // completed (the file on disk is then not a valid archive).
@@ -27,10 +30,15 @@ public:
     bool IsOpen() const { return m_zip != nullptr; }
     const char* GetRootFolder() const { return m_rootFolder; }
 
-    // ignorePath: store the base name only. A file that cannot be opened
-    // exclusively is not added. False when anything of the file is missing
-    // from the entry (a read or a write failed).
+    // ignorePath: store the base name only. The file is opened shared with
+    // readers only, so one another program holds open for writing is not
+    // added and no entry is started for it; a sharing violation is retried
+    // kOpenRetries times, kOpenRetryPauseMs apart. False when anything of
+    // the file is missing from the entry (a read or a write failed, a stop):
+    // that entry is then left with a CRC-32 no reader accepts.
     bool AddFile(const char* path, bool ignorePath);
+    static const unsigned kOpenRetries = 5;
+    static const DWORD kOpenRetryPauseMs = 100;
     // The folder entry, then everything below it (names starting with "." are
     // skipped); failures inside the recursion do not fail the call.
     bool AddFolder(const char* path, bool ignorePath);
