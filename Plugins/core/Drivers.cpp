@@ -37,7 +37,6 @@ public:
         char file[MAX_PATH] = {};
         if (!FolderExists(m_target.c_str()) || !GetTempFileNameA(m_target.c_str(), "vlb", 0, file)) return false;
         m_tempArchive = file;
-        SetFileAttributesA(file, FILE_ATTRIBUTE_HIDDEN);
         for (unsigned attempt = 0; attempt < 100; ++attempt) {
             char folder[MAX_PATH] = {};
             int written = snprintf(folder, sizeof(folder), "%s\\~vlstage%08lx", m_target.c_str(),
@@ -53,6 +52,9 @@ public:
         return false;
     }
     const std::string& TempArchive() const { return m_tempArchive; }
+    // Hidden only once the zip writer has opened it: Windows refuses to
+    // recreate a hidden file with CREATE_ALWAYS and plain attributes.
+    void HideTempArchive() { SetFileAttributesA(m_tempArchive.c_str(), FILE_ATTRIBUTE_HIDDEN); }
     const std::string& StageRoot() const { return m_stageRoot; }
     // Hands the finished archive over to its final name; true when it is there.
     bool Publish(const std::string& archive) {
@@ -101,6 +103,7 @@ int BackupWorker(WorkerContext* context) {
             LOG_ERROR("Failed to open Zip file %s.",
                       (target + "\\" + kThisPlugIn.archiveBaseName + ".vlb").c_str());
         } else {
+            scratch.HideTempArchive();
             const std::string stagingFolder = scratch.StageRoot() + "\\" + kThisPlugIn.archiveBaseName;
             if (AddStagingFolder(stagingFolder, zipper, kThisPlugIn.stagingCreateFailedFormat,
                                  kThisPlugIn.stagingAddFailedFormat)) {

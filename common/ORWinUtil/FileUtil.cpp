@@ -9,6 +9,27 @@ namespace {
 bool IsDots(const char* name) {
     return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
+
+const int kSharingRetries = 5;
+const DWORD kSharingRetryPauseMs = 200;
+
+// Asked between the chunks of one file, so Cancel stops a copy of a large
+// file within a chunk; CopyFileEx then deletes the partial target.
+DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE,
+                            HANDLE, LPVOID data) {
+    ICopyFolderSink* sink = static_cast<ICopyFolderSink*>(data);
+    return sink && sink->IsCancelled() ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+}
+
+// A scanner or indexer may hold a store file for a moment: a sharing
+// violation is retried a few times before the copy counts as failed.
+bool CopyOneFile(const char* from, const char* to, ICopyFolderSink* sink) {
+    for (int attempt = 0;; ++attempt) {
+        if (CopyFileExA(from, to, CopyProgress, sink, nullptr, 0)) return true;
+        if (GetLastError() != ERROR_SHARING_VIOLATION || attempt + 1 >= kSharingRetries) return false;
+        Sleep(kSharingRetryPauseMs);
+    }
+}
 }  // namespace
 
 bool FolderExists(const char* path) {
@@ -33,6 +54,11 @@ bool CopyFolder(const char* sourceFolder, const char* targetFolder, ICopyFolderS
     }
     for (; found; found = find.Next(data)) {
         if (sink && sink->IsCancelled()) return false;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            // A junction or symbolic link may loop or lead outside the store.
+            LOG_ERROR("Skipped the link %s\\%s.", sourceFolder, data.cFileName);
+            continue;
+        }
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (IsDots(data.cFileName)) continue;
             if (!CopyFolder((source + "\\" + data.cFileName).c_str(), (target + "\\" + data.cFileName).c_str(),
@@ -43,8 +69,10 @@ bool CopyFolder(const char* sourceFolder, const char* targetFolder, ICopyFolderS
         }
         const std::string from = source + "\\" + data.cFileName;
         const std::string to = target + "\\" + data.cFileName;
-        bool copied = CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;
-        if (!copied) LOG_ERROR(copyFailedFormat, static_cast<int>(GetLastError()));
+        bool copied = CopyOneFile(from.c_str(), to.c_str(), sink);
+        const DWORD error = copied ? ERROR_SUCCESS : GetLastError();
+        if (!copied && sink && sink->IsCancelled()) return false;
+        if (!copied) LOG_ERROR(copyFailedFormat, static_cast<int>(error));
         if (sink) sink->OnFileCopied(to.c_str(), copied);
     }
     return true;
@@ -58,7 +86,10 @@ bool DeleteFolderTree(const char* folder) {
     for (bool more = true; more; more = find.Next(data)) {
         if (IsDots(data.cFileName)) continue;
         const std::string full = path + "\\" + data.cFileName;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            // Removes the link itself; what it points to is never entered.
+            if (!RemoveDirectoryA(full.c_str())) return false;
+        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (!DeleteFolderTree(full.c_str())) return false;
         } else {
             if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY)

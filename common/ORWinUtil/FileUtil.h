@@ -10,7 +10,8 @@ public:
     virtual ~ICopyFolderSink() = default;
     // After each file: copied is false when CopyFileA failed (already logged).
     virtual void OnFileCopied(const char* targetPath, bool copied) = 0;
-    // Asked before each file and sub-folder; true stops the walk.
+    // Asked before each file and sub-folder, and between the chunks of a
+    // file being copied; true stops the walk (the partial file is removed).
     virtual bool IsCancelled() = 0;
 };
 
@@ -19,13 +20,16 @@ public:
 // source cannot be enumerated ("Failed to find the first file to copy.") or
 // the target cannot be created ("Failed to create a folder %s."), or when the
 // sink cancelled. A file that fails to copy is logged with copyFailedFormat
-// (one %d, the system error code) and the walk goes on.
+// (one %d, the system error code) and the walk goes on; a sharing violation
+// is retried a few times first. Junctions and symbolic links are logged and
+// skipped, never followed.
 bool CopyFolder(const char* sourceFolder, const char* targetFolder, ICopyFolderSink* sink,
                 const char* copyFailedFormat);
 
 // Removes a folder with everything below it, read-only files included. Stops
 // at the first file or folder it cannot delete; false then, and false when
-// the folder cannot be enumerated. Logs nothing.
+// the folder cannot be enumerated. A junction or symbolic link below it is
+// removed itself, never entered. Logs nothing.
 bool DeleteFolderTree(const char* folder);
 
 // A path that names an existing folder.

@@ -16,6 +16,11 @@ namespace {
 // before RestoreRegKeyPath returns.
 const char* const kIncomingKey = "Software\\Orridge\\Velmora\\Restore Incoming";
 const char* const kSafetyKey = "Software\\Orridge\\Velmora\\Restore Safety Copy";
+// Set on the product key once the safety copy is complete and before the
+// target is touched; names the target key. While it is there the safety copy
+// (or, when there is none, the target's absence) is the only good state of the
+// target: it is put back before anything else, never deleted first.
+const char* const kSafetyTargetValue = "Restore Safety Target";
 
 // Both privileges for the duration of a hive operation.
 class CPrivilegeScope {
@@ -42,6 +47,59 @@ LONG ReplaceTree(HKEY root, const char* target, HKEY source) {
     rc = created.Create(root, target, KEY_ALL_ACCESS);
     if (rc != ERROR_SUCCESS) return rc;
     return ORRegistryUtil::CopyRegKeyTree(created, source);
+}
+
+bool ReadSafetyTarget(HKEY root, std::string& target) {
+    char buffer[ORRegistryUtil::kNameBytes + 1] = {};
+    DWORD size = ORRegistryUtil::kNameBytes, type = 0;
+    CKey product;
+    if (product.Open(root, kProductKey, KEY_READ) != ERROR_SUCCESS) return false;
+    if (RegQueryValueExA(product, kSafetyTargetValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ || !buffer[0])
+        return false;
+    target = buffer;
+    return true;
+}
+
+LONG WriteSafetyTarget(HKEY root, const char* subKey) {
+    CKey product;
+    LONG rc = product.Create(root, kProductKey, KEY_ALL_ACCESS);
+    if (rc != ERROR_SUCCESS) return rc;
+    return RegSetValueExA(product, kSafetyTargetValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(subKey),
+                          static_cast<DWORD>(strlen(subKey) + 1));
+}
+
+// The marker goes first: a safety copy without it is never put back.
+void DiscardSafetyCopy(HKEY root) {
+    CKey product;
+    if (product.Open(root, kProductKey, KEY_SET_VALUE) == ERROR_SUCCESS) RegDeleteValueA(product, kSafetyTargetValue);
+    product.Close();
+    ORRegistryUtil::DeleteRegKeyTree(root, kSafetyKey);
+}
+
+// Puts the target named by the marker back to the state kept aside; true when
+// it is back (or nothing was pending). The safety copy stays on failure.
+bool PutBackSafetyCopy(HKEY root) {
+    std::string target;
+    if (!ReadSafetyTarget(root, target)) return true;
+    CKey safety;
+    LONG rc;
+    if (safety.Open(root, kSafetyKey, KEY_READ) == ERROR_SUCCESS) {
+        rc = ReplaceTree(root, target.c_str(), safety);
+    } else {
+        rc = ORRegistryUtil::DeleteRegKeyTree(root, target.c_str());   // there was no target before
+        if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
+    }
+    safety.Close();
+    if (rc != ERROR_SUCCESS) {
+        LOG_ERROR("Failed to put back the key %s from %s with error = %d; the copy is kept.", target.c_str(),
+                  kSafetyKey, static_cast<int>(rc));
+        return false;
+    }
+    LOG_ERROR("The key %s was put back from the copy an interrupted restore left.", target.c_str());
+    DiscardSafetyCopy(root);
+    return true;
 }
 }  // namespace
 
@@ -136,6 +194,9 @@ bool ORRegistryUtil::SaveRegKeyPath(HKEY root, const char* subKey, const char* h
 bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char* hivePath) {
     CPrivilegeScope privileges(SE_RESTORE_NAME, SE_BACKUP_NAME);
     if (!subKey || !*subKey || !FileExists(hivePath)) return false;
+    // A restore that was killed or could not roll back left the only copy of
+    // a key aside: it goes back first, and nothing else is done until it has.
+    if (!PutBackSafetyCopy(root)) return false;
 
     // A mount left behind by an interrupted restore would block every later one.
     RegUnLoadKeyA(HKEY_USERS, kMountName);
@@ -164,8 +225,9 @@ bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char
     CKey current;
     bool hadCurrent = current.Open(root, subKey, KEY_READ) == ERROR_SUCCESS;
     DeleteRegKeyTree(root, kSafetyKey);
-    if (hadCurrent && ReplaceTree(root, kSafetyKey, current) != ERROR_SUCCESS) {
-        DeleteRegKeyTree(root, kSafetyKey);
+    if ((hadCurrent && ReplaceTree(root, kSafetyKey, current) != ERROR_SUCCESS) ||
+        WriteSafetyTarget(root, subKey) != ERROR_SUCCESS) {
+        DiscardSafetyCopy(root);
         DeleteRegKeyTree(root, kIncomingKey);
         return false;
     }
@@ -175,16 +237,14 @@ bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char
     rc = incoming.Open(root, kIncomingKey, KEY_READ);
     if (rc == ERROR_SUCCESS) rc = ReplaceTree(root, subKey, incoming);
     incoming.Close();
-    if (rc != ERROR_SUCCESS) {
-        DeleteRegKeyTree(root, subKey);
-        if (hadCurrent) {
-            CKey safety;
-            if (safety.Open(root, kSafetyKey, KEY_READ) == ERROR_SUCCESS) ReplaceTree(root, subKey, safety);
-        }
-    }
-    DeleteRegKeyTree(root, kSafetyKey);
     DeleteRegKeyTree(root, kIncomingKey);
-    return rc == ERROR_SUCCESS;
+    if (rc == ERROR_SUCCESS) {
+        DiscardSafetyCopy(root);
+        return true;
+    }
+    LOG_ERROR("Failed to restore the key %s with error = %d.", subKey, static_cast<int>(rc));
+    PutBackSafetyCopy(root);
+    return false;
 }
 
 LONG ORRegistryUtil::DeleteRegKeyTree(HKEY root, const char* subKey) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "Handles.h"
 #include "ORRegistryUtil.h"
 #include "TestSupport.h"
 
@@ -93,4 +94,45 @@ TEST_F(RegistryFixture, OverlongStringValueFailsCleanly) {
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kProductKey, "Edge", std::string(255, 'E')));
     EXPECT_TRUE(ORRegistryUtil::ReadStringFromRegistry(HKEY_CURRENT_USER, kProductKey, "Edge", text));
     EXPECT_EQ(std::string(255, 'E'), text);
+}
+
+// What a restore killed between setting its key aside and finishing the new
+// tree leaves: the next restore puts the kept tree back before anything else,
+// also when its own hive then fails to load, and only then drops the copy. A
+// marker without a copy means the key did not exist before. A copy without
+// the marker (killed while copying) is never put over the key.
+TEST_F(RegistryFixture, CopyLeftByAKilledRestoreIsPutBackFirst) {
+    const std::string safety = "Software\\Orridge\\Velmora\\Restore Safety Copy";
+    const std::string before = Dump();
+    auto leaveSafetyCopy = [&](bool marker) {
+        CKey source, copy;
+        ASSERT_EQ(ERROR_SUCCESS, source.Open(HKEY_CURRENT_USER, kTree, KEY_READ));
+        ASSERT_EQ(ERROR_SUCCESS, copy.Create(HKEY_CURRENT_USER, safety.c_str(), KEY_ALL_ACCESS));
+        ASSERT_EQ(ERROR_SUCCESS, ORRegistryUtil::CopyRegKeyTree(copy, source));
+        if (marker) ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kProductKey, "Restore Safety Target", kTree));
+    };
+    ASSERT_TRUE(WriteFileBytes(hive, "this is not a hive\r\n"));
+
+    leaveSafetyCopy(true);
+    ASSERT_EQ(ERROR_SUCCESS, ORRegistryUtil::DeleteRegKeyTree(HKEY_CURRENT_USER, std::string(kTree).append("\\Accounts").c_str()));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kTree, "Half Written", "x"));
+    EXPECT_FALSE(Restore());
+    EXPECT_EQ(before, Dump());
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, safety));
+    std::string marker;
+    EXPECT_FALSE(GetString(HKEY_CURRENT_USER, kProductKey, "Restore Safety Target", marker));
+
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kProductKey, "Restore Safety Target", kTree));
+    EXPECT_FALSE(Restore());
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kTree));
+    EXPECT_FALSE(GetString(HKEY_CURRENT_USER, kProductKey, "Restore Safety Target", marker));
+
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kTree, "Only Now", "kept"));
+    const std::string now = Dump();
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kTree, "Only In Copy", "x"));
+    leaveSafetyCopy(false);
+    ASSERT_EQ(ERROR_SUCCESS, ORRegistryUtil::DeleteRegKeyTree(HKEY_CURRENT_USER, kTree));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kTree, "Only Now", "kept"));
+    EXPECT_FALSE(Restore());
+    EXPECT_EQ(now, Dump());
 }
