@@ -40,21 +40,15 @@ wine reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
 # Unmanaged windows: without a window manager, hiding a managed window waits
 # 2 s for a state change that never comes.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-# Korean text in captions and message boxes: those are drawn in the system's
-# "Tahoma" (and dialogs in "MS Shell Dlg"), which have no Hangul; link them to
-# the installed Korean font, which then supplies the glyphs they lack.
-hangul="$(fc-match -f '%{file}' 'NanumGothic:lang=ko' 2>/dev/null)"
-if [ -n "$hangul" ] && [[ "$(basename "$hangul")" == NanumGothic* ]]; then
-  links="$WINEPREFIX/drive_c/velmora-fontlink.reg"
-  python3 - "$(basename "$hangul"),NanumGothic" >"$links" <<'PY'
-import sys
-value = ','.join('%02x' % b for b in (sys.argv[1] + '\0\0').encode('utf-16-le'))
-print('Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]')
-for face in ('Tahoma', 'MS Shell Dlg', 'MS Shell Dlg 2'):
-    print('"%s"=hex(7):%s' % (face, value))
-PY
-  wine reg import 'C:\velmora-fontlink.reg' >/dev/null 2>&1
-  rm -f "$links"
+# Korean text in captions and message boxes: those are drawn in "Tahoma",
+# which has no Hangul; Wine links it (and "MS Shell Dlg") to the Korean
+# system fonts "Gulim" and "Malgun Gothic" for the glyphs it lacks. Let the
+# installed Korean font stand in for them.
+hangul="$(fc-match -f '%{family[0]}' 'NanumGothic:lang=ko' 2>/dev/null)"
+if [ "$hangul" = NanumGothic ]; then
+  for face in Gulim "Malgun Gothic"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "$hangul" /f >/dev/null 2>&1
+  done
 else
   echo "winebench: no Korean font (fonts-nanum) found; Korean captions and message boxes will show empty boxes" >&2
 fi
