@@ -2,10 +2,14 @@
 // and what the About box holds, read from the built binaries.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <commctrl.h>
 
 #include "TestSupport.h"
 #include "resource.h"
@@ -71,7 +75,8 @@ struct Child { std::string cls; std::wstring text; int id; bool icon; };
 
 std::vector<Child> AboutBoxChildren(HINSTANCE module) {
     std::vector<Child> children;
-    HWND box = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_ABOUTBOX), nullptr, QuietDialog, 0);
+    // A Unicode window keeps the Korean text whatever the ANSI code page.
+    HWND box = CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_ABOUTBOX), nullptr, QuietDialog, 0);
     if (!box) return children;
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         char cls[64] = {};
@@ -121,6 +126,33 @@ TEST(ProgramResources, AboutBoxHoldsTheIconTheVersionLineAndOk) {
         EXPECT_TRUE(c.version == children[1].text);
         EXPECT_EQ(IDOK, children[2].id);
         EXPECT_TRUE(c.ok == children[2].text);
+    }
+    FreeLibrary(korean);
+}
+
+// The banner spans the main window's page area in both languages, although the
+// Korean dialog font makes that dialog wider.
+TEST(ProgramResources, BannerIsAsWideAsThePagesInBothLanguages) {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES};
+    ASSERT_TRUE(InitCommonControlsEx(&controls));
+    std::string satellite = WinePath(VELMORA_HOME_DIR) + "\\VLLocaleSatellite_KOR.dll";
+    HMODULE korean = LoadLibraryA(satellite.c_str());
+    ASSERT_NE(nullptr, korean) << satellite;
+    for (HINSTANCE module : {static_cast<HINSTANCE>(GetModuleHandleA(nullptr)), korean}) {
+        SCOPED_TRACE(module == korean ? "Korean" : "English");
+        HWND main = CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_VELMORA_DIALOG), nullptr, QuietDialog, 0);
+        ASSERT_NE(nullptr, main);
+        HWND banner = nullptr;
+        for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) banner = child;
+        ASSERT_NE(nullptr, banner);
+        RECT pages = {}, picture = {};
+        GetWindowRect(GetDlgItem(main, IDC_MAIN_TAB), &pages);
+        GetWindowRect(banner, &picture);
+        EXPECT_EQ(pages.left, picture.left);
+        EXPECT_EQ(pages.right, picture.right);
+        EXPECT_LT(picture.bottom, pages.top);
+        DestroyWindow(main);
     }
     FreeLibrary(korean);
 }
