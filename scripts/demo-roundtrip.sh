@@ -6,11 +6,28 @@
 # build's own home directory.
 #   scripts/demo-roundtrip.sh oe|ot [build folder]
 #     oe: Outlook Express (Wrenfold), ot: Outlook (Wrenmark)
+# With VELMORA_TRACE_DIR set, the backup and the restore run under Wine's file
+# trace, written to <dir>/<client>-backup.trace and <dir>/<client>-restore.trace.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 client="${1:-}"
 build="${2:-${VELMORA_BUILD:-$root/build}}"
 run() { "$root/scripts/wine-run.sh" "$@"; }
+# run_traced <step> <command...>: run, under the file trace when one is asked for.
+run_traced() {
+  local step="$1"; shift
+  if [ -n "${VELMORA_TRACE_DIR:-}" ]; then
+    local trace="$VELMORA_TRACE_DIR/$client-$step.trace" rc
+    WINEDEBUG=-all,trace+file run "$@" 2>"$trace.raw"
+    rc=$?
+    # Reads and writes are most of the trace and show no rule: leave them out.
+    grep -a -v -E 'trace:file:(Nt)?(Read|Write)File' "$trace.raw" >"$trace"
+    rm -f "$trace.raw"
+    return $rc
+  else
+    run "$@"
+  fi
+}
 drive_c="$WINEPREFIX/drive_c"
 profile="$drive_c/users/$(whoami)"
 
@@ -42,7 +59,7 @@ run "$build/bin/MailFixtureTool.exe" snapshot "$win\\before.txt" || fail "snapsh
 for folder in "${folders[@]}"; do cp -a "$profile/$folder" "$work/copy/" || fail "copy of $folder"; done
 
 echo "== Backing up every $what into $win\\Backup"
-run "$build/bin/OEDemo.exe" $plugin backup "$win\\Backup" || fail "backup"
+run_traced backup "$build/bin/OEDemo.exe" $plugin backup "$win\\Backup" || fail "backup"
 archive="$work/Backup/$name.vlb"
 echo "== Entries of $name.vlb, in stored order"
 run "$build/bin/OEDemo.exe" list "$win\\Backup\\$name.vlb" || fail "list"
@@ -55,7 +72,7 @@ run "$build/bin/MailFixtureTool.exe" snapshot "$win\\removed.txt"
 echo "   $(diff "$work/before.txt" "$work/removed.txt" | grep -c '^<') lines of the installation's description are gone"
 
 echo "== Restoring from the archive"
-run "$build/bin/OEDemo.exe" $plugin restore "$win\\Backup\\$name.vlb" || fail "restore"
+run_traced restore "$build/bin/OEDemo.exe" $plugin restore "$win\\Backup\\$name.vlb" || fail "restore"
 run "$build/bin/MailFixtureTool.exe" snapshot "$win\\after.txt"
 
 echo "== Comparing"

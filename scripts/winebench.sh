@@ -40,6 +40,18 @@ wine reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
 # Unmanaged windows: without a window manager, hiding a managed window waits
 # 2 s for a state change that never comes.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+# Korean text in captions and message boxes: those are drawn in "Tahoma",
+# which has no Hangul; Wine links it (and "MS Shell Dlg") to the Korean
+# system fonts "Gulim" and "Malgun Gothic" for the glyphs it lacks. Let the
+# installed Korean font stand in for them.
+hangul="$(fc-match -f '%{family[0]}' 'NanumGothic:lang=ko' 2>/dev/null)"
+if [ "$hangul" = NanumGothic ]; then
+  for face in Gulim "Malgun Gothic"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "$hangul" /f >/dev/null 2>&1
+  done
+else
+  echo "winebench: no Korean font (fonts-nanum) found; Korean captions and message boxes will show empty boxes" >&2
+fi
 wineserver -p
 keepalive="${VELMORA_KEEPALIVE:-$root/build/bin/WineKeepAlive.exe}"
 if [ -f "$keepalive" ]; then

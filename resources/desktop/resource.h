@@ -12,11 +12,11 @@
 
 // Icons and bitmaps
 #define IDR_MAINFRAME           128
-#define IDI_ADDRESS_BOOK_OPEN   138
-#define IDI_OUTLOOK_EXPRESS     139
+#define IDI_OUTLOOK_EXPRESS     138
+#define IDI_OUTLOOK             139
 #define IDI_PROFILE             140
 #define IDI_MESSAGES            141
-#define IDI_OUTLOOK             142
+#define IDI_ADDRESS_BOOK_OPEN   142
 #define IDI_ACCOUNT             143
 #define IDB_BANNER              144
 #define IDB_SPLASH              145
