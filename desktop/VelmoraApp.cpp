@@ -1,6 +1,7 @@
 #include "VelmoraApp.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 
 #include "Log.h"
 #include "ProductSettings.h"
@@ -8,6 +9,26 @@
 #include "VelmoraDlg.h"
 
 CVelmoraApp* CVelmoraApp::s_app = nullptr;
+
+namespace {
+// COM for the calling thread, single-threaded apartment, for as long as the
+// object lives: the folder browser and ShellExecute need it, and may hand
+// work to shell extensions that expect it. Every successful initialisation,
+// S_FALSE included, is balanced; a thread already in another apartment
+// (RPC_E_CHANGED_MODE) is left as it is.
+class CComApartment {
+public:
+    CComApartment() : m_result(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
+    ~CComApartment() {
+        if (SUCCEEDED(m_result)) CoUninitialize();
+    }
+    CComApartment(const CComApartment&) = delete;
+    CComApartment& operator=(const CComApartment&) = delete;
+
+private:
+    HRESULT m_result;
+};
+}  // namespace
 
 CVelmoraApp::CVelmoraApp() { s_app = this; }
 
@@ -52,6 +73,7 @@ bool CVelmoraApp::LoadSatellite() {
 
 INT_PTR CVelmoraApp::RunMainDialog() {
     m_mainThreadId = GetCurrentThreadId();
+    CComApartment com;
     CVelmoraDlg* dialog = new CVelmoraDlg();
     m_mainWnd = dialog;
     INT_PTR result = dialog->DoModal(nullptr);
