@@ -4,7 +4,14 @@
 # Same name and exports as Debian's copy, so the shipped libstdc++-6.dll and
 # libgcc_s_dw2-1.dll, and our binaries linked against Debian's import library,
 # load it unchanged.
-set(VELMORA_WINPTHREADS_DIR ${VELMORA_DEPS_DIR}/winpthreads CACHE PATH
+# scripts/setup.sh unpacks them where VELMORA_WINPTHREADS says, by default
+# under the deps folder.
+if(DEFINED ENV{VELMORA_WINPTHREADS})
+    set(_wpt_default $ENV{VELMORA_WINPTHREADS})
+else()
+    set(_wpt_default ${VELMORA_DEPS_DIR}/winpthreads)
+endif()
+set(VELMORA_WINPTHREADS_DIR ${_wpt_default} CACHE PATH
     "winpthreads sources from Debian's mingw-w64 source package")
 if(NOT EXISTS ${VELMORA_WINPTHREADS_DIR}/src/thread.c)
     message(FATAL_ERROR "winpthreads sources missing in ${VELMORA_WINPTHREADS_DIR}: run scripts/setup.sh")

@@ -96,6 +96,7 @@ char CMiniDumpHandler::s_keyPath[MAX_PATH] = {};
 char CMiniDumpHandler::s_valueName[MAX_PATH] = {};
 EXCEPTION_POINTERS* CMiniDumpHandler::s_exception = nullptr;
 DWORD CMiniDumpHandler::s_threadId = 0;
+DWORD CMiniDumpHandler::s_handlerThreadId = 0;
 LONG CMiniDumpHandler::s_result = EXCEPTION_CONTINUE_SEARCH;
 volatile LONG CMiniDumpHandler::s_entered = 0;
 HANDLE CMiniDumpHandler::s_request = nullptr;
@@ -111,13 +112,15 @@ CMiniDumpHandler::CMiniDumpHandler(const char* applicationName, HKEY root, const
     // it. Without it (or its events) the filter does the work itself.
     s_request = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     s_done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = s_request && s_done ? CreateThread(nullptr, 0, HandlerThread, nullptr, 0, nullptr) : nullptr;
+    HANDLE thread = s_request && s_done ? CreateThread(nullptr, 0, HandlerThread, nullptr, 0, &s_handlerThreadId)
+                                        : nullptr;
     if (thread) {
         CloseHandle(thread);
     } else {
         if (s_request) CloseHandle(s_request);
         if (s_done) CloseHandle(s_done);
         s_request = s_done = nullptr;
+        s_handlerThreadId = 0;
     }
     SetUnhandledExceptionFilter(TopLevelFilter);
 }
@@ -131,6 +134,8 @@ DWORD WINAPI CMiniDumpHandler::HandlerThread(void*) {
 }
 
 LONG WINAPI CMiniDumpHandler::TopLevelFilter(EXCEPTION_POINTERS* exception) {
+    // A failure of the handler itself must not wait for the handler.
+    if (s_handlerThreadId != 0 && GetCurrentThreadId() == s_handlerThreadId) return EXCEPTION_CONTINUE_SEARCH;
     // One crash is handled; a second failing thread waits for its outcome.
     if (InterlockedExchange(&s_entered, 1) != 0) {
         if (s_done) WaitForSingleObject(s_done, INFINITE);

@@ -34,6 +34,7 @@ private:
     // Set by the filter for the handler thread.
     static EXCEPTION_POINTERS* s_exception;
     static DWORD s_threadId;
+    static DWORD s_handlerThreadId;
     static LONG s_result;
     static volatile LONG s_entered;
     static HANDLE s_request;   // auto-reset: a crash to handle
