@@ -14,7 +14,6 @@ const UINT kListIcons[] = {IDI_ACCOUNT, IDI_PROFILE, IDI_MESSAGES, IDI_OUTLOOK_E
 const int kProfileImage = 1;
 const int kAccountImage = 0;
 const int kMessageImage = 2;
-const int kCheckBoxColumnEnd = 14;
 
 HIMAGELIST MakeImageList(int size) {
     HIMAGELIST list = ImageList_Create(size, size, ILC_MASK | ILC_COLOR24, 1, 1);
@@ -199,8 +198,10 @@ HTREEITEM CPlugInPage::HitCheckBox() const {
     hit.pt.x = static_cast<short>(LOWORD(clicked));
     hit.pt.y = static_cast<short>(HIWORD(clicked));
     ScreenToClient(m_tree, &hit.pt);
+    // The tree itself says whether the point is on the check box (its state
+    // image), whose width follows the display's DPI.
     HTREEITEM item = TreeView_HitTest(m_tree, &hit);
-    if (!item || hit.pt.x < 0 || hit.pt.x > kCheckBoxColumnEnd) return nullptr;
+    if (!item || !(hit.flags & TVHT_ONITEMSTATEICON)) return nullptr;
     return item;
 }
 

@@ -51,7 +51,7 @@ protected:
     bool FillProfileList(CEnginePlugIn* plugIn, unsigned char side);
     void FillItemList(CBackupIdentity* identity);
 
-    // The tree item under the cursor when the click hit its check-box column.
+    // The tree item whose check box the last click hit, or null.
     HTREEITEM HitCheckBox() const;
     bool IsTicked(HTREEITEM item) const;
     void SetTicked(HTREEITEM item, bool ticked);

@@ -17,7 +17,14 @@ std::string CRestoreTab::ApplicationName(const std::string& archivePath) {
     size_t slash = archivePath.find_last_of("\\/");
     std::string name = slash == std::string::npos ? archivePath : archivePath.substr(slash + 1);
     size_t dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
+    if (dot != std::string::npos) name.erase(dot);
+    // A backup that could not save everything is kept under this name; it
+    // still belongs to its mail client.
+    static const char kIncomplete[] = " (incomplete)";
+    const size_t suffix = sizeof(kIncomplete) - 1;
+    if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kIncomplete) == 0)
+        name.erase(name.size() - suffix);
+    return name;
 }
 
 BOOL CRestoreTab::OnInitDialog() {
@@ -72,7 +79,9 @@ void CRestoreTab::AcceptArchive(const std::string& path) {
     for (const std::string& chosen : m_chosen)
         if (chosen == name) return;
     if (!m_host) return;
-    int result = m_host->InitRestore(name, path);
+    // The plug-in's own message boxes have no owner: without this the user
+    // could start a second InitRestore, a backup or a restore meanwhile.
+    int result = RunWithMainWindowDisabled([&] { return m_host->InitRestore(name, path); });
     if (result != 0) {
         ShowArchivePath(path);
         for (int i = 0; i < m_host->GetPlugInCount(); ++i) {

@@ -13,7 +13,7 @@ public:
     CRestoreTab();
 
     // The application an archive belongs to: its file name without folder, up
-    // to its last ".".
+    // to its last ".", without a trailing " (incomplete)".
     static std::string ApplicationName(const std::string& archivePath);
     const std::vector<std::string>& GetChosenApplications() const { return m_chosen; }
     // Takes an archive the user has chosen (the part after the file dialog).

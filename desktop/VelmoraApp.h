@@ -1,6 +1,7 @@
 // CVelmoraApp: the application object. Start-up configures the log, chooses
-// the interface language and loads the satellite library, then runs the main
-// dialog modally; the program ends when that dialog closes.
+// the interface language and loads the satellite library, enables the
+// backup and restore privileges, then runs the main dialog modally; the
+// program ends when that dialog closes, or at once without the privileges.
 #pragma once
 #include <windows.h>
 
@@ -35,7 +36,13 @@ public:
     // Loads the satellite library and makes it the resource module; false
     // (and the program's own resources stay) when it cannot be loaded.
     bool LoadSatellite();
-    // Constructs, runs and destroys the main dialog on the calling thread.
+    // Enables the backup and restore privileges in the token, which the
+    // registry's hive functions need. Without them no registry key could be
+    // saved or restored: the user is told so at once, in a message box, and
+    // the result is false.
+    static bool CheckPrivileges(HANDLE token);
+    // Constructs, runs and destroys the main dialog on the calling thread, in
+    // a single-threaded COM apartment.
     INT_PTR RunMainDialog();
 
 private:

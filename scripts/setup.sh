@@ -19,19 +19,22 @@ if [ ${#need[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}"
 fi
 
-# minizip comes from Debian's source package (with Debian's patches), unpacked
-# under the build tree; it is never committed.
-if [ ! -f "$deps/minizip/zip.c" ]; then
-  if [ ! -f /etc/apt/sources.list.d/velmora-src.sources ]; then
-    cat > /etc/apt/sources.list.d/velmora-src.sources <<'SRC'
+# minizip and winpthreads come from Debian's source packages (with Debian's
+# patches), unpacked under the build tree; they are never committed.
+ensure_deb_src() {
+  [ -f /etc/apt/sources.list.d/velmora-src.sources ] && return
+  cat > /etc/apt/sources.list.d/velmora-src.sources <<'SRC'
 Types: deb-src
 URIs: http://deb.debian.org/debian
 Suites: bookworm
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
-    apt-get update -q
-  fi
+  apt-get update -q
+}
+
+if [ ! -f "$deps/minizip/zip.c" ]; then
+  ensure_deb_src
   rm -rf "$deps/minizip-src" && mkdir -p "$deps/minizip-src"
   (cd "$deps/minizip-src" && apt-get source -q minizip)
   src="$(find "$deps/minizip-src" -name zip.c -path '*minizip*' | head -1)"
@@ -39,4 +42,18 @@ SRC
   rm -rf "$deps/minizip" && mkdir -p "$deps/minizip"
   cp "$(dirname "$src")"/*.[ch] "$deps/minizip/"
   echo "setup: minizip sources in $deps/minizip"
+fi
+
+# winpthreads, for the XP build of libwinpthread-1.dll. The mingw-w64 source
+# package is large; only its winpthreads folder is kept.
+wpt="${VELMORA_WINPTHREADS:-$deps/winpthreads}"
+if [ ! -f "$wpt/src/thread.c" ]; then
+  ensure_deb_src
+  tmp="$wpt-src"
+  rm -rf "$tmp" && mkdir -p "$tmp"
+  (cd "$tmp" && apt-get source -q mingw-w64 >/dev/null)
+  src="$(find "$tmp" -maxdepth 4 -type d -path '*mingw-w64-libraries/winpthreads' | head -1)"
+  [ -n "$src" ] && [ -f "$src/src/thread.c" ] || { echo "setup: winpthreads sources not found" >&2; exit 1; }
+  rm -rf "$wpt" && mv "$src" "$wpt" && rm -rf "$tmp"
+  echo "setup: winpthreads sources in $wpt"
 fi

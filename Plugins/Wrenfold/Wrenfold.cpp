@@ -4,6 +4,8 @@
 #include "PlugInModule.h"
 
 namespace {
+// The usual place; CSystemInfo first asks "App Paths" and the system's
+// program-files folder.
 const char* const kProgramPaths[] = {"C:\\Program Files\\Outlook Express\\msimn.exe"};
 }
 

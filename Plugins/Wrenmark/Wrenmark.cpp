@@ -4,6 +4,8 @@
 #include "PlugInModule.h"
 
 namespace {
+// The usual places, in order; CSystemInfo first asks "App Paths" and the
+// system's program-files folder.
 const char* const kProgramPaths[] = {
     "C:\\Program Files\\Microsoft Office\\OFFICE\\OUTLOOK.EXE",
     "C:\\Program Files\\Microsoft Office\\OFFICE10\\OUTLOOK.EXE",

@@ -4,11 +4,14 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 class CSystemInfo {
 public:
-    // programPaths: the mail client's program files, tried in order; the first
-    // that has a version resource gives the application version.
+    // programPaths: the mail client's program files at their usual places
+    // ("C:\Program Files\..."). Where the system says the program is comes
+    // first (ProgramCandidates); the first file with a version resource gives
+    // the application version.
     // quietWithoutResource: do not log a file without a version resource (1812).
     // noneFoundMessage: logged when no path gives a version (null: nothing).
     CSystemInfo(const char* const* programPaths, int pathCount, bool quietWithoutResource,
@@ -27,6 +30,12 @@ public:
     const std::string& GetAppVersion() const { return m_appVersion; }
     const std::string& GetUserName() const { return m_userName; }
 
+    // The files to try for the usual places, in order, each once: the path
+    // that "App Paths" registers for each file name, each usual place under
+    // the system's program-files folder (on 64-bit Windows the folder of
+    // 32-bit programs; on a localised Windows its own name), then the usual
+    // places themselves.
+    static std::vector<std::string> ProgramCandidates(const char* const* usualPaths, int count);
     // "%d.%d.%d.%d" of a program file's version resource; empty on failure.
     static std::string ReadFileVersion(const char* path, bool quietWithoutResource);
 

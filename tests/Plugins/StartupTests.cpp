@@ -1,5 +1,6 @@
 // Start-up of the real plug-ins, and what their satellite libraries hold.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,36 @@ TEST_F(PlugInFixture, SysInfoReadsTheMailClientsProgramVersion) {
     Start("Wrenmark");
     EXPECT_NE(std::string::npos, Text("GetSysInfo").find("\nApp_Version: \n"));
     EXPECT_TRUE(Logged("Failed to find Outlook.exe file."));
+}
+
+// The mail clients are found where the system says they are: Outlook through
+// its "App Paths" entry (installed outside the usual folder, the entry quoted
+// as installers write it), Outlook Express under the program-files folder the
+// system reports (as "Program Files (x86)" on 64-bit Windows or a localised
+// name on XP), before the usual "C:\Program Files\..." paths.
+TEST_F(PlugInFixture, SysInfoFindsTheProgramsWhereTheSystemSaysTheyAre) {
+    struct Scope { Scope() { RemoveStandIns(); } ~Scope() { EXPECT_TRUE(RemoveStandIns()); } } standIns;
+    ScratchFolder elsewhere;
+    const std::string outlook = elsewhere / "Office 2003\\OFFICE11\\OUTLOOK.EXE";
+    ASSERT_TRUE(InstallStandIn(kStandInOutlook, outlook));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\OUTLOOK.EXE", "",
+                          "\"" + outlook + "\""));
+    const std::string programFiles = elsewhere / "Programme (x86)";
+    ASSERT_TRUE(InstallStandIn(kStandInMsimnOld, programFiles + "\\Outlook Express\\msimn.exe"));
+    ASSERT_TRUE(InstallStandIn(kStandInMsimn, kOutlookExpressProgram));   // the usual place comes last
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                          programFiles));
+    char reported[MAX_PATH] = {};
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, reported, CSIDL_PROGRAM_FILES, FALSE));
+    ASSERT_EQ(programFiles, reported) << "the system does not report the scratch program-files folder";
+
+    Start("Wrenmark");
+    EXPECT_NE(std::string::npos, Text("GetSysInfo").find("\nApp_Version: 11.0.8217.0\n")) << Text("GetSysInfo");
+    EXPECT_FALSE(Logged("Failed to find Outlook.exe file."));
+    Stop();
+    Start("Wrenfold");
+    EXPECT_NE(std::string::npos, Text("GetSysInfo").find("\nApp_Version: 5.50.4807.1700\n")) << Text("GetSysInfo");
+    Stop();
 }
 
 // Every string the plug-ins load exists in both languages, translated except

@@ -50,6 +50,10 @@ TEST_F(BackupPage, ListsApplicationsAndTicksApplicationsProfilesAndItems) {
     EXPECT_EQ("Messages, Accounts, ", Texts(items));
     EXPECT_FALSE(IsWindowEnabled(profiles) || IsWindowEnabled(items));
     EXPECT_EQ((std::vector<std::string>{"Outlook:InitBackup", "Outlook Express:InitBackup"}), CallsOf({"InitBackup"}));
+    // The window's thread is in a single-threaded COM apartment (the folder
+    // browser and ShellExecute need one).
+    EXPECT_EQ((std::vector<std::string>{"Outlook:Apartment(sta)", "Outlook Express:Apartment(sta)"}),
+              CallsOf({"Apartment"}));
 
     ClickApplication(1, "Enable", {}, false);   // a click on the name ticks nothing
     ClickApplication(1, "Enable", {"Outlook Express:Enable"});
@@ -114,6 +118,41 @@ TEST_F(BackupPage, RunBackupNeedsAFolderAndReportsSuccessAndFailureHonestly) {
     EXPECT_EQ("Backup operation has failed.", Answer("Error"));
     EXPECT_EQ(std::vector<std::string>{both[0]}, CallsOf({"Backup"}));
     EXPECT_TRUE(IsWindowEnabled(Main()));
+}
+
+// Above 96 DPI the check boxes are wider (20 pixels at 120 DPI): a click on
+// any part of one ticks the application and reaches its plug-in, and a click
+// beside it does neither. The tree is given state images of that size.
+TEST_F(BackupPage, ClickAnywhereOnAWideCheckBoxEnablesThePlugIn) {
+    HIMAGELIST states = ImageList_Create(20, 20, ILC_COLOR24, 3, 0);
+    ASSERT_TRUE(states && ImageList_SetImageCount(states, 3));
+    SendMessageA(tree, TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(states));
+    // Setting an item's state lays it out again with the new state images.
+    for (HTREEITEM root : TreeRootItems(tree))
+        TreeView_SetItemState(tree, root, TreeView_GetItemState(tree, root, TVIS_STATEIMAGEMASK), TVIS_STATEIMAGEMASK);
+    HTREEITEM item = TreeRootItems(tree).at(1);
+    RECT row = {};
+    TreeView_GetItemRect(tree, item, &row, FALSE);
+    int y = (row.top + row.bottom) / 2, first = -1, last = -1;
+    for (int x = 0; x < row.right; ++x) {
+        TVHITTESTINFO hit = {{x, y}, 0, nullptr};
+        if (TreeView_HitTest(tree, &hit) != item || !(hit.flags & TVHT_ONITEMSTATEICON)) continue;
+        if (first < 0) first = x;
+        last = x;
+    }
+    ASSERT_GE(last - first, 16) << "the check box did not widen: " << first << ".." << last;
+
+    const std::vector<std::string> both = {"Enable", "Disable"};
+    Click(tree, TreePoint(tree, item, false), both, {"Outlook Express:Disable"}, false);  // selects it
+    Click(tree, {last, y}, both, {"Outlook Express:Enable"});
+    EXPECT_EQ("Outlook, Outlook Express+, ", Texts(tree));
+    Click(tree, {first, y}, both, {"Outlook Express:Disable"});
+    EXPECT_EQ("Outlook, Outlook Express, ", Texts(tree));
+    Click(tree, {last + 2, y}, both, {}, false);
+    EXPECT_EQ("Outlook, Outlook Express, ", Texts(tree));
+
+    SendMessageA(tree, TVM_SETIMAGELIST, TVSIL_STATE, 0);
+    ImageList_Destroy(states);
 }
 
 // The real plug-ins on a synthetic installation: the page lists what the

@@ -46,8 +46,13 @@ TEST(StartUp, HelpLeadsToTheManualInTheHomeDirectory) {
     EXPECT_TRUE(FileExistsAt(CVelmoraDlg::HelpTarget()));
 }
 
-TEST(Texts, ArchiveNamesTheApplicationUpToItsLastDot) {
+TEST(Texts, ArchiveNamesTheApplicationUpToItsLastDotWithoutIncomplete) {
     EXPECT_EQ("Outlook Express", CRestoreTab::ApplicationName("C:\\backups\\Outlook Express.vlb"));
+    EXPECT_EQ("Outlook Express", CRestoreTab::ApplicationName("C:\\backups\\Outlook Express (incomplete).vlb"));
+    EXPECT_EQ("Outlook", CRestoreTab::ApplicationName("Outlook (incomplete)"));
+    // Only a trailing mark counts, and a name that is nothing but the mark stays.
+    EXPECT_EQ("Outlook (incomplete) old", CRestoreTab::ApplicationName("C:\\Outlook (incomplete) old.vlb"));
+    EXPECT_EQ(" (incomplete)", CRestoreTab::ApplicationName("C:\\ (incomplete).vlb"));
     EXPECT_EQ("my.archive", CRestoreTab::ApplicationName("C:\\dir.d\\my.archive.zip"));
     EXPECT_EQ("noextension", CRestoreTab::ApplicationName("C:\\dir.d\\noextension"));
 }

@@ -1,5 +1,7 @@
 // Start-up and the main window: the mail-client warning, pages, the About
 // box, no home directory, the Korean interface and the release of the plug-ins.
+#include <algorithm>
+
 #include "DesktopFixture.h"
 
 namespace {
@@ -101,4 +103,68 @@ TEST_F(MainWindow, KoreanSatelliteGivesTheWindowItsTexts) {
     EXPECT_EQ(LoadResString(IDS_BACKUP_TAB), tab);
     EXPECT_NE("Backup", std::string(tab));
     EXPECT_NE("Help", WindowText(GetDlgItem(Main(), IDC_HELP_BUTTON)));
+}
+
+namespace {
+struct PrivilegeCheckRun {
+    HANDLE token;
+    bool result;
+    static DWORD WINAPI Run(void* check) {
+        auto* self = static_cast<PrivilegeCheckRun*>(check);
+        self->result = CVelmoraApp::CheckPrivileges(self->token);
+        return 0;
+    }
+};
+// The process token without the two privileges, as a limited XP user's or an
+// unelevated Windows 7 administrator's token is.
+HANDLE TokenWithoutBackupPrivileges() {
+    HANDLE process = nullptr, restricted = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process)) return nullptr;
+    LUID_AND_ATTRIBUTES dropped[2] = {};
+    if (LookupPrivilegeValueA(nullptr, SE_BACKUP_NAME, &dropped[0].Luid) &&
+        LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &dropped[1].Luid) &&
+        !CreateRestrictedToken(process, 0, 0, nullptr, 2, dropped, 0, nullptr, &restricted))
+        restricted = nullptr;
+    CloseHandle(process);
+    return restricted;
+}
+}  // namespace
+
+// Without the backup and restore privileges no registry key can be saved or
+// restored: start-up says so in one message box, in the user's language, and
+// the program goes no further. With them, nothing is shown.
+TEST(StartUpPrivileges, MissingPrivilegesAreToldBeforeAnyWork) {
+    HANDLE token = TokenWithoutBackupPrivileges();
+    ASSERT_NE(nullptr, token);
+    PrivilegeCheckRun check = {token, true};
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, PrivilegeCheckRun::Run, &check, 0, &threadId);
+    ASSERT_NE(nullptr, thread);
+    HWND box = WaitForThreadWindow(threadId, "Error");
+    EXPECT_EQ(LoadResString(IDS_PRIVILEGES_MISSING), MessageBoxText(box));
+    EXPECT_NE(std::string::npos, MessageBoxText(box).find("backup and restore privileges"));
+    if (box) Press(box, IDOK);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
+    CloseHandle(thread);
+    CloseHandle(token);
+    EXPECT_FALSE(check.result);
+
+    HANDLE own = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &own));
+    check = {own, false};
+    thread = CreateThread(nullptr, 0, PrivilegeCheckRun::Run, &check, 0, &threadId);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000)) << "a box with the privileges held";
+    CloseHandle(thread);
+    CloseHandle(own);
+    EXPECT_TRUE(check.result);
+
+    // The Korean satellite has its own text.
+    HMODULE korean = LoadLibraryExA((WinePath(VELMORA_HOME_DIR) + "\\VLLocaleSatellite_KOR.dll").c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, korean);
+    wchar_t text[256] = {};
+    int length = LoadStringW(korean, IDS_PRIVILEGES_MISSING, text, 256);
+    FreeLibrary(korean);
+    EXPECT_TRUE(length > 0 && std::any_of(text, text + length, [](wchar_t c) { return c >= 0xAC00 && c <= 0xD7A3; }));
 }

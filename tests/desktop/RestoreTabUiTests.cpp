@@ -105,3 +105,17 @@ TEST_F(RestorePage, ArchivesAreRefusedOrAcceptedAndRestoredWithHonestReports) {
     Press(Page(1), IDC_RESTORE_RUN);
     EXPECT_EQ("Restore operation has failed.", Answer("Error"));
 }
+
+// An archive kept beside an older backup as "<name> (incomplete).vlb" opens in
+// its mail client's plug-in, and no other control can be reached while the
+// plug-in reads it (its own message boxes have no owner).
+TEST_F(RestorePage, IncompleteArchiveOpensInItsPlugInWithTheMainWindowDisabled) {
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kProductKey, "Restore Warning Off", 1));
+    std::string path = Choose("kept", "Outlook Express (incomplete).vlb", "Main Identity\n");
+    EXPECT_EQ((std::vector<std::string>{"Outlook Express:InitRestore(" + path + ") main=disabled"}),
+              CallsOf({"InitRestore"}));
+    EXPECT_EQ("Outlook Express+, ", Texts(tree));
+    EXPECT_EQ("Main Identity, ", Texts(profiles));
+    EXPECT_EQ(path, Shown());
+    EXPECT_TRUE(IsWindowEnabled(Main()));
+}

@@ -92,4 +92,32 @@ TEST(VersionResourceTests, EveryBinaryInTheHomeDirectoryNamesProductCompanyAndVe
     }
 }
 
+// The program's manifest, resource 1 of type 24, as the loader reads it:
+// common controls 6, the execution level that gets the backup and restore
+// privileges for the logged-on user, and the systems it was made for.
+TEST(VersionResourceTests, ProgramCarriesItsManifest) {
+    std::string path = testsupport::WinePath(VELMORA_HOME_DIR) + "\\Velmora.exe";
+    struct DataFile {
+        HMODULE module;
+        ~DataFile() { if (module) FreeLibrary(module); }
+        HMODULE Get() const { return module; }
+    } program{LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
+    ASSERT_NE(nullptr, program.Get()) << path;
+    HRSRC found = FindResourceA(program.Get(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(nullptr, found) << "no manifest resource";
+    HGLOBAL loaded = LoadResource(program.Get(), found);
+    const char* data = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    ASSERT_NE(nullptr, data);
+    std::string manifest(data, SizeofResource(program.Get(), found));
+    EXPECT_EQ(0u, manifest.find("<?xml"));
+    EXPECT_NE(std::string::npos, manifest.find("</assembly>"));
+    for (const char* part : {
+             "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+             "publicKeyToken=\"6595b64144ccf1df\"",
+             "<requestedExecutionLevel level=\"highestAvailable\" uiAccess=\"false\"/>",
+             "<supportedOS Id=\"{e2011457-1546-43c5-a5fe-008deee3d3f0}\"/>",   // Vista
+             "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>"})  // 7
+        EXPECT_NE(std::string::npos, manifest.find(part)) << part;
+}
+
 }  // namespace

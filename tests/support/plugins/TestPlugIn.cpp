@@ -7,9 +7,11 @@
 // the backup list holds "Main Identity" and "Second Identity", each with
 // "Messages" and "Accounts"; InitRestore builds the restore list from the
 // archive, a text file with one identity name per line. Calls on identities
-// and items are recorded as well, and Backup notes whether the program's
-// main window ("Velmora") was enabled while it ran.
+// and items are recorded as well, Backup, Restore and InitRestore note whether
+// the program's main window ("Velmora") was enabled while they ran, and
+// InitBackup records the COM apartment of its thread as "Apartment(...)".
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -101,6 +103,14 @@ BOOL CALLBACK FindMainWindow(HWND window, LPARAM found) {
     return FALSE;
 }
 
+// The calling thread's COM apartment: "sta", "mta" or "none".
+std::string Apartment() {
+    HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (result == RPC_E_CHANGED_MODE) return "mta";
+    if (SUCCEEDED(result)) CoUninitialize();
+    return result == S_FALSE ? "sta" : "none";
+}
+
 std::string MainWindowState() {
     HWND main = nullptr;
     EnumThreadWindows(GetCurrentThreadId(), FindMainWindow, reinterpret_cast<LPARAM>(&main));
@@ -117,11 +127,12 @@ VELMORA_EXPORT int __cdecl InitBackup() {
     Clear(g_backupList);
     g_backupList.push_back(new TestIdentity("Main Identity"));
     g_backupList.push_back(new TestIdentity("Second Identity"));
+    Record("Apartment", 1, "(" + Apartment() + ")");
     return Record("InitBackup", 1);
 }
 VELMORA_EXPORT int __cdecl UninitBackup() { Clear(g_backupList); return Record("UninitBackup", 1); }
 VELMORA_EXPORT int __cdecl InitRestore(std::string path) {
-    int result = Record("InitRestore", 1, "(" + path + ")");
+    int result = Record("InitRestore", 1, "(" + path + ")" + MainWindowState());
     Clear(g_restoreList);
     if (result == 0) return 0;
     std::ifstream archive(path);
