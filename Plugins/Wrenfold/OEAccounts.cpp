@@ -32,7 +32,7 @@ bool COEAccounts::Backup(std::string folder, CZipper* zipper, WorkerContext* con
     }
     const std::string accounts = folder + "\\Accounts";
     const std::string file = accounts + "\\Accounts.txt";
-    bool ok = AddStagingFolder(accounts, *zipper, "Failed to create Accounts backup folder %s.");
+    bool ok = AddStagingFolder(LOG_SITE, accounts, *zipper, "Failed to create Accounts backup folder %s.");
     if (ok && !ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, keyPath.c_str(), file.c_str())) {
         LOG_ERROR("ORRegistryUtil::SaveRegKeyPath call failed.");
         ok = false;
@@ -51,5 +51,6 @@ bool COEAccounts::Restore(std::string, CUnzipper* unzipper, WorkerContext* conte
     const char* failure = nullptr;
     bool ok = unzipper && RestoreKeyFromEntry(*unzipper, m_entry, HKEY_CURRENT_USER, keyPath, &failure);
     if (!ok) LOG_ERROR("%s", failure ? failure : "Failed to restore Accounts registry.");
+    ok = Ledger().ReportSkipped(LOG_SITE) && ok;
     return FinishItem(ok, context, kStringRestoreAccounts);
 }

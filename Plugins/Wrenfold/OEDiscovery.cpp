@@ -8,77 +8,73 @@
 #include "Log.h"
 #include "MailPlugIn.h"
 #include "OEItems.h"
+#include "Unzipper.h"
 
 namespace {
 const DWORD kNameBytes = 1024;
 
 bool IsIdentityFolder(const std::string& name) { return !name.empty() && name[0] == '{' && !SameName(name, "AddressBook"); }
 
-COEIdentity* FindIdentity(CMailPlugIn& engine, const std::string& folderName) {
+// The identity of that folder, made and appended when the archive names it
+// for the first time (by a folder entry or by a file inside it). Folder names
+// compare as the file system compares them: they are one folder.
+COEIdentity* FindOrAddIdentity(CMailPlugIn& engine, const std::string& folderName) {
     for (CBackupIdentity* container : engine.GetIdentityList()) {
         COEIdentity* identity = dynamic_cast<COEIdentity*>(container);
-        if (identity && identity->GetFolderName() == folderName) return identity;
+        if (identity && SameName(identity->GetFolderName(), folderName.c_str())) return identity;
     }
-    return nullptr;
+    std::string id, userName;
+    if (!SplitIdentityFolder(folderName, id, userName)) {
+        LOG_ERROR("Should never happen!");
+        return nullptr;
+    }
+    COEIdentity* identity = new COEIdentity(id, userName, "HKEY_CURRENT_USER\\Identities\\" + id);
+    engine.GetIdentityList().push_back(identity);
+    return identity;
 }
 
-void CatalogueFolder(CMailPlugIn& engine, const std::vector<std::string>& parts) {
-    if (parts.size() < 2) return;   // the top folder itself
-    if (parts.size() == 2) {
-        const std::string& folder = parts[1];
-        if (!IsIdentityFolder(folder)) {
-            engine.SetAddressBook(new COEAddressBook());
-            return;
-        }
-        std::string id, userName;
-        if (!SplitIdentityFolder(folder, id, userName)) {
-            LOG_ERROR("Should never happen!");
-            return;
-        }
-        engine.GetIdentityList().push_back(new COEIdentity(id, userName, "HKEY_CURRENT_USER\\Identities\\" + id));
+COEAddressBook* FindOrAddAddressBook(CMailPlugIn& engine) {
+    COEAddressBook* book = dynamic_cast<COEAddressBook*>(engine.GetAddressBook());
+    if (!book) {
+        book = new COEAddressBook();
+        engine.SetAddressBook(book);
+    }
+    return book;
+}
+
+// "<top>\AddressBook\...": the address book file is the first ".wab" file,
+// "WAB.txt" is kept in the archive only, anything else is a stray.
+void CatalogueAddressBookEntry(CMailPlugIn& engine, const ZipEntryInfo& entry, const std::vector<std::string>& parts) {
+    COEAddressBook* book = FindOrAddAddressBook(engine);
+    if (entry.isFolder) return;
+    if (parts.size() == 3 && parts[2].find(".wab") != std::string::npos) {
+        book->AddAddressBookEntry(entry);
+    } else if (parts.size() != 3 || parts[2].find(".txt") == std::string::npos) {
+        LOG_ERROR("Should never happen!");
+        book->Ledger().AddStray(entry.name);
+    }
+}
+
+void CatalogueIdentityEntry(COEIdentity& identity, const ZipEntryInfo& entry, const std::vector<std::string>& parts) {
+    const bool messages = parts.size() >= 3 && SameName(parts[2], "Messages");
+    const bool accounts = parts.size() >= 3 && SameName(parts[2], "Accounts");
+    if (entry.isFolder) {
+        if (parts.size() != 3) return;   // the identity folder itself, or a store's sub-folder
+        if (messages) identity.FindOrAddItem<COEMessages>(identity.GetId());
+        else if (accounts) identity.FindOrAddItem<COEAccounts>(identity.GetId());
+        else LOG_ERROR("Should never happen!");
         return;
     }
-    if (parts.size() > 3) return;   // a sub-folder of a store comes back with its files
-    COEIdentity* identity = FindIdentity(engine, parts[1]);
-    if (!identity) {
-        LOG_ERROR("Should never happen!");
-    } else if (SameName(parts[2], "Messages")) {
-        identity->AddItem(new COEMessages(identity->GetId()));
-    } else if (SameName(parts[2], "Accounts")) {
-        identity->AddItem(new COEAccounts(identity->GetId()));
+    if (parts.size() == 3 && SameName(parts[2], "Identity.txt")) {
+        if (identity.Ledger().Claim("Identity.txt", entry)) identity.SetIdentityEntry(entry.name);
+    } else if (parts.size() >= 4 && messages) {
+        identity.FindOrAddItem<COEMessages>(identity.GetId())->AddEntry(entry, JoinEntryParts(parts, 3));
+    } else if (parts.size() == 4 && accounts) {
+        // Every file of the folder is the accounts key: the first one is restored.
+        COEAccounts* item = identity.FindOrAddItem<COEAccounts>(identity.GetId());
+        if (item->Ledger().Claim("Accounts", entry)) item->SetAccountsEntry(entry.name);
     } else {
-        LOG_ERROR("Should never happen!");
-    }
-}
-
-void CatalogueFile(CMailPlugIn& engine, const std::string& name, const std::vector<std::string>& parts) {
-    if (parts.size() < 3) return;   // the system summary and the like
-    if (!IsIdentityFolder(parts[1])) {
-        COEAddressBook* book = dynamic_cast<COEAddressBook*>(engine.GetAddressBook());
-        if (!book || parts.size() != 3) {
-            LOG_ERROR("Should never happen!");
-        } else if (parts[2].find(".wab") != std::string::npos) {
-            book->SetAddressBookEntry(name);
-        } else if (parts[2].find(".txt") == std::string::npos) {
-            LOG_ERROR("Should never happen!");
-        }
-        return;
-    }
-    COEIdentity* identity = FindIdentity(engine, parts[1]);
-    if (!identity) {
-        LOG_ERROR("Should never happen!");
-        return;
-    }
-    if (parts.size() == 3 && parts[2] == "Identity.txt") {
-        identity->SetIdentityEntry(name);
-    } else if (parts.size() >= 4 && SameName(parts[2], "Messages")) {
-        COEMessages* messages = FindLastItem<COEMessages>(*identity);
-        if (messages) messages->AddEntry(name, JoinEntryParts(parts, 3));
-        else LOG_ERROR("Should never happen!");
-    } else if (parts.size() == 4 && SameName(parts[2], "Accounts")) {
-        COEAccounts* accounts = FindLastItem<COEAccounts>(*identity);
-        if (accounts) accounts->SetAccountsEntry(name);
-        else LOG_ERROR("Should never happen!");
+        identity.Ledger().AddStray(entry.name);
     }
 }
 }  // namespace
@@ -120,11 +116,15 @@ bool SplitIdentityFolder(const std::string& folder, std::string& id, std::string
     return true;
 }
 
-void CatalogueOEEntry(CMailPlugIn& engine, const std::string& name, bool isFolder) {
+void CatalogueOEEntry(CMailPlugIn& engine, const ZipEntryInfo& entry) {
     std::vector<std::string> parts;
-    SplitEntryName(name, parts);
-    if (isFolder) CatalogueFolder(engine, parts);
-    else CatalogueFile(engine, name, parts);
+    SplitEntryName(entry.name, parts);
+    if (parts.size() < 2 || (parts.size() == 2 && !entry.isFolder)) return;   // the top folder, the summary
+    if (!IsIdentityFolder(parts[1])) {
+        CatalogueAddressBookEntry(engine, entry, parts);
+    } else if (COEIdentity* identity = FindOrAddIdentity(engine, parts[1])) {
+        CatalogueIdentityEntry(*identity, entry, parts);
+    }
 }
 
 bool RestoreOEContainer(CMailPlugIn& backupEngine, CBackupIdentity& container, const std::string& archive,

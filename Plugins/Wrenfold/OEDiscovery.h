@@ -8,6 +8,7 @@
 #include "PlugInContract.h"
 
 class CMailPlugIn;
+struct ZipEntryInfo;
 
 // Lists the Outlook Express identities of the live registry into the backup
 // engine, each with its messages and accounts items, and finds the address book.
@@ -15,8 +16,11 @@ void BuildOEBackupList(CMailPlugIn& engine);
 
 // Places one archive entry (name with "\" separators) in the restore engine's
 // list. Entries are placed by their path components: "<top>\<id>$<user>\..."
-// belongs to the identity of that folder whatever the user name holds.
-void CatalogueOEEntry(CMailPlugIn& engine, const std::string& name, bool isFolder);
+// belongs to the identity of that folder whatever the user name holds. A
+// file entry makes the identity and item it belongs to when the archive has
+// no folder entry for them, so identities and items come in the order the
+// archive first names them.
+void CatalogueOEEntry(CMailPlugIn& engine, const ZipEntryInfo& entry);
 
 // Splits an identity folder name "<id>$<user>" after the id's closing brace
 // (at the last "$" when there is no "}$"); false when it has no "$".

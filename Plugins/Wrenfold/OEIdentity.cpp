@@ -31,10 +31,11 @@ COEIdentity::COEIdentity(const std::string& id, const std::string& userName, con
 
 bool COEIdentity::BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) {
     ownFolder = parentFolder + "\\" + GetFolderName();
-    return BackupKeyFolder(ownFolder, m_keyPath, zipper);
+    return BackupKeyFolder(LOG_SITE, ownFolder, m_keyPath, zipper);
 }
 
 bool COEIdentity::RestoreOwnData(CUnzipper& unzipper) {
+    Ledger().ReportSkipped(LOG_SITE);   // its failures are recorded; the items still go on
     const char* failure = nullptr;
     if (RestoreKeyFromEntry(unzipper, m_identityEntry, HKEY_CURRENT_USER, m_keyPath, &failure)) return true;
     LOG_ERROR("%s", failure ? failure : "Failed to store Identity registry key.");

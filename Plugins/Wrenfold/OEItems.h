@@ -71,13 +71,21 @@ public:
 
     // Backup side: reads the file's location from the registry.
     void FindFile();
-    void SetAddressBookEntry(const std::string& entry) { m_entry = entry; }
+    // Restore side: the first ".wab" file of the archive is the address book;
+    // a later one is a duplicate.
+    void AddAddressBookEntry(const ZipEntryInfo& entry);
     bool HasAddressBookEntry() const { return !m_entry.empty(); }
+    CEntryLedger& Ledger() { return m_ledger; }
 
     static bool ReadFileLocation(std::string& path);
 
 private:
+    // Where the archived file goes: beside the current address book, or,
+    // where the mail client never set one, in its default place (isNew).
+    bool FindRestoreTarget(std::string& path, bool& isNew) const;
+
     std::string m_fileName;
     std::string m_filePath;
     std::string m_entry;
+    CEntryLedger m_ledger;
 };

@@ -48,14 +48,18 @@ bool COEMessages::FindStoreFolder(const std::string& id, std::string& folder) {
 bool COEMessages::Backup(std::string folder, CZipper* zipper, WorkerContext* context) {
     std::string store;
     if (!zipper || !FindStoreFolder(m_id, store)) return false;
-    return BackupDataFolder(store, folder, *zipper, context);
+    return BackupDataFolder(LOG_SITE, store, folder, *zipper, context);
 }
 
 bool COEMessages::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {
     std::string store;
-    if (!unzipper || !FindStoreFolder(m_id, store)) {
-        if (HasEntries()) RecordItemFailure();
-        return false;
+    if (!unzipper || !FindStoreFolder(m_id, store))
+        return RefuseEntries(LOG_SITE, "The identity's store folder is not known; no message file is restored.");
+    // The store root came back with the identity's key, out of the archive.
+    const char* reason = nullptr;
+    if (!IsAcceptableRestoreFolder(store, &reason)) {
+        LOG_ERROR("Refused to restore messages into the store folder %s: %s", store.c_str(), reason);
+        return RefuseEntries(LOG_SITE, "No message file of the identity is restored.");
     }
-    return RestoreEntries(store, *unzipper, context);
+    return RestoreEntries(LOG_SITE, store, *unzipper, context);
 }

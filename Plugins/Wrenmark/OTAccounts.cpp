@@ -12,7 +12,7 @@ bool COTAccounts::Backup(std::string folder, CZipper* zipper, WorkerContext*) {
     if (!zipper) return false;
     const std::string accounts = folder + "\\Accounts";
     const std::string file = accounts + "\\Account.txt";
-    if (!AddStagingFolder(accounts, *zipper, "Failed to create Accounts backup folder %s.")) {
+    if (!AddStagingFolder(LOG_SITE, accounts, *zipper, "Failed to create Accounts backup folder %s.")) {
         RecordItemFailure();
         return false;
     }
@@ -37,11 +37,12 @@ bool COTAccounts::Restore(std::string, CUnzipper* unzipper, WorkerContext*) {
         LOG_ERROR("Account registry file is not found.");
         return false;
     }
+    bool ok = Ledger().ReportSkipped(LOG_SITE);
     const char* failure = nullptr;
     if (!unzipper || !RestoreKeyFromEntry(*unzipper, m_entry, HKEY_CURRENT_USER, kAccountKey, &failure)) {
         LOG_ERROR("%s", failure ? failure : "Failed to restore account registry key.");
         RecordItemFailure();
         return false;
     }
-    return true;
+    return ok;
 }

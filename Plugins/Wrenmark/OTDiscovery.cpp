@@ -6,56 +6,24 @@
 #include "Log.h"
 #include "MailPlugIn.h"
 #include "OTItems.h"
+#include "Unzipper.h"
 
 namespace {
 const DWORD kNameBytes = 1024;
 
-// The last profile of that folder name: an archive that holds a profile
-// twice (once per root) gives each copy its own entries.
-COTIdentity* FindProfile(CMailPlugIn& engine, const std::string& folderName) {
-    IdentityList& list = engine.GetIdentityList();
-    for (auto it = list.rbegin(); it != list.rend(); ++it) {
-        COTIdentity* profile = dynamic_cast<COTIdentity*>(*it);
-        if (profile && profile->GetFolderName() == folderName) return profile;
+// The profile of that folder, made and appended when the archive names it
+// for the first time (by a folder entry or by a file inside it). Folder names
+// compare as the file system and the registry compare them: a profile held
+// twice (once per root at backup) is one profile key at restore, and only
+// its first copy is restored.
+COTIdentity* FindOrAddProfile(CMailPlugIn& engine, const std::string& folderName) {
+    for (CBackupIdentity* container : engine.GetIdentityList()) {
+        COTIdentity* profile = dynamic_cast<COTIdentity*>(container);
+        if (profile && SameName(profile->GetFolderName(), folderName.c_str())) return profile;
     }
-    return nullptr;
-}
-
-void CatalogueFolder(CMailPlugIn& engine, const std::vector<std::string>& parts) {
-    if (parts.size() < 2) return;   // the top folder itself
-    if (parts.size() == 2) {
-        engine.GetIdentityList().push_back(new COTIdentity(parts[1]));
-        return;
-    }
-    if (parts.size() > 3) return;   // a sub-folder of the data folder comes back with its files
-    COTIdentity* profile = FindProfile(engine, parts[1]);
-    if (!profile) {
-        LOG_ERROR("Should never happen!");
-    } else if (SameName(parts[2], "Accounts")) {
-        profile->AddItem(new COTAccounts());
-    } else if (SameName(parts[2], "Messages")) {
-        profile->AddItem(new COTMessages());
-    } else {
-        LOG_ERROR("Should never happen!");
-    }
-}
-
-void CatalogueFile(CMailPlugIn& engine, const std::string& name, const std::vector<std::string>& parts) {
-    if (parts.size() < 3) return;   // the system summary
-    COTIdentity* profile = FindProfile(engine, parts[1]);
-    if (!profile) {
-        LOG_ERROR("Should never happen!");
-    } else if (parts.size() == 3 && parts[2] == "Identity.txt") {
-        profile->SetIdentityEntry(name);
-    } else if (parts.size() >= 4 && SameName(parts[2], "Messages")) {
-        COTMessages* messages = FindLastItem<COTMessages>(*profile);
-        if (messages) messages->AddEntry(name, JoinEntryParts(parts, 3));
-        else LOG_ERROR("Should never happen!");
-    } else if (parts.size() == 4 && SameName(parts[2], "Accounts") && SameName(parts[3], "Account.txt")) {
-        COTAccounts* accounts = FindLastItem<COTAccounts>(*profile);
-        if (accounts) accounts->SetAccountEntry(name);
-        else LOG_ERROR("Should never happen!");
-    }
+    COTIdentity* profile = new COTIdentity(folderName);
+    engine.GetIdentityList().push_back(profile);
+    return profile;
 }
 }  // namespace
 
@@ -81,9 +49,26 @@ void BuildOTBackupList(CMailPlugIn& engine) {
     }
 }
 
-void CatalogueOTEntry(CMailPlugIn& engine, const std::string& name, bool isFolder) {
+void CatalogueOTEntry(CMailPlugIn& engine, const ZipEntryInfo& entry) {
     std::vector<std::string> parts;
-    SplitEntryName(name, parts);
-    if (isFolder) CatalogueFolder(engine, parts);
-    else CatalogueFile(engine, name, parts);
+    SplitEntryName(entry.name, parts);
+    if (parts.size() < 2 || (parts.size() == 2 && !entry.isFolder)) return;   // the top folder, the summary
+    COTIdentity& profile = *FindOrAddProfile(engine, parts[1]);
+    const bool messages = parts.size() >= 3 && SameName(parts[2], "Messages");
+    const bool accounts = parts.size() >= 3 && SameName(parts[2], "Accounts");
+    if (entry.isFolder) {
+        if (parts.size() != 3) return;   // the profile folder itself, or a data folder's sub-folder
+        if (accounts) profile.FindOrAddItem<COTAccounts>();
+        else if (messages) profile.FindOrAddItem<COTMessages>();
+        else LOG_ERROR("Should never happen!");
+    } else if (parts.size() == 3 && SameName(parts[2], "Identity.txt")) {
+        if (profile.Ledger().Claim("Identity.txt", entry)) profile.SetIdentityEntry(entry.name);
+    } else if (parts.size() >= 4 && messages) {
+        profile.FindOrAddItem<COTMessages>()->AddEntry(entry, JoinEntryParts(parts, 3));
+    } else if (parts.size() == 4 && accounts && SameName(parts[3], "Account.txt")) {
+        COTAccounts* item = profile.FindOrAddItem<COTAccounts>();
+        if (item->Ledger().Claim("Account.txt", entry)) item->SetAccountEntry(entry.name);
+    } else {
+        profile.Ledger().AddStray(entry.name);
+    }
 }

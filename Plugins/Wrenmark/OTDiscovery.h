@@ -4,6 +4,7 @@
 #include <string>
 
 class CMailPlugIn;
+struct ZipEntryInfo;
 
 // Lists the profiles of both profile roots into the backup engine, the first
 // root's first; a profile under both roots is listed twice.
@@ -11,5 +12,7 @@ void BuildOTBackupList(CMailPlugIn& engine);
 
 // Places one archive entry (name with "\" separators) in the restore engine's
 // list by its path components: "<top>\<profile>\..." belongs to the profile
-// of that folder, whatever the profile's name holds.
-void CatalogueOTEntry(CMailPlugIn& engine, const std::string& name, bool isFolder);
+// of that folder, whatever the profile's name holds. A file entry makes the
+// profile and item it belongs to when the archive has no folder entry for
+// them, so profiles and items come in the order the archive first names them.
+void CatalogueOTEntry(CMailPlugIn& engine, const ZipEntryInfo& entry);

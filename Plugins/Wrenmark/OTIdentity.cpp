@@ -16,10 +16,11 @@ COTIdentity::COTIdentity(const std::string& folderName) : CIdentityBase(folderNa
 
 bool COTIdentity::BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) {
     ownFolder = parentFolder + "\\" + GetFolderName();
-    return BackupKeyFolder(ownFolder, m_keyPath, zipper);
+    return BackupKeyFolder(LOG_SITE, ownFolder, m_keyPath, zipper);
 }
 
 bool COTIdentity::RestoreOwnData(CUnzipper& unzipper) {
+    Ledger().ReportSkipped(LOG_SITE);   // its failures are recorded; the items still go on
     CExtractedHive hive;
     const char* failure = nullptr;
     if (!hive.Extract(unzipper, m_identityEntry, &failure)) {

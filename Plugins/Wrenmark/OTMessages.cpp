@@ -21,14 +21,12 @@ bool COTMessages::Backup(std::string folder, CZipper* zipper, WorkerContext* con
         RecordItemFailure();
         return false;
     }
-    return BackupDataFolder(data, folder, *zipper, context);
+    return BackupDataFolder(LOG_SITE, data, folder, *zipper, context);
 }
 
 bool COTMessages::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {
     std::string data;
-    if (!unzipper || !FindDataFolder(data)) {
-        if (HasEntries()) RecordItemFailure();
-        return false;
-    }
-    return RestoreEntries(data, *unzipper, context);
+    if (!unzipper || !FindDataFolder(data))
+        return RefuseEntries(LOG_SITE, "Outlook's data folder is not known; no message file is restored.");
+    return RestoreEntries(LOG_SITE, data, *unzipper, context);
 }

@@ -1,5 +1,8 @@
 #include "BackupItems.h"
 
+#include <shlobj.h>
+
+#include <cstring>
 #include <vector>
 
 #include "FileUtil.h"
@@ -17,20 +20,20 @@ volatile LONG g_itemFailures = 0;
 // Adds each copied file to the archive and advances the dialog.
 class CArchiveCopySink : public ICopyFolderSink {
 public:
-    CArchiveCopySink(const std::string& source, const std::string& target, CZipper& zipper, WorkerContext* context,
-                     const std::string& status)
-        : m_source(source), m_target(target), m_zipper(zipper), m_context(context), m_status(status) {}
+    CArchiveCopySink(const LogSite& site, const std::string& source, const std::string& target, CZipper& zipper,
+                     WorkerContext* context, const std::string& status)
+        : m_site(site), m_source(source), m_target(target), m_zipper(zipper), m_context(context), m_status(status) {}
     void OnFileCopied(const char* targetPath, bool copied) override {
         if (!copied) {
             // Mostly a file that the mail client or another program holds
             // open: the user must learn which one the backup lacks.
             std::string relative = targetPath;
             if (relative.compare(0, m_target.size(), m_target) == 0) relative = relative.substr(m_target.size());
-            LOG_ERROR("The file %s could not be read and is missing from the backup.",
-                      (m_source + relative).c_str());
+            LOG_ERROR_AT(m_site, "The file %s could not be read and is missing from the backup.",
+                         (m_source + relative).c_str());
             RecordItemFailure();
         } else if (!m_zipper.AddFile(targetPath, false) && !IsCancelled()) {
-            LOG_ERROR("Failed to add %s to zip file.", targetPath);
+            LOG_ERROR_AT(m_site, "Failed to add %s to zip file.", targetPath);
             RecordItemFailure();
         }
         ProgressStep(m_context, m_status);
@@ -38,13 +41,94 @@ public:
     bool IsCancelled() override { return IsTerminationRequested(m_context); }
 
 private:
+    const LogSite m_site;
     const std::string& m_source;
     const std::string& m_target;
     CZipper& m_zipper;
     WorkerContext* m_context;
     const std::string& m_status;
 };
+// Destinations compare as the file system compares names.
+std::string DestinationKey(const std::string& destination) {
+    std::string key = destination;
+    for (char& c : key)
+        if (c == '/') c = '\\';
+    if (!key.empty()) CharUpperBuffA(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
+// The part before the first dot (and any blanks before it) names a device:
+// "CON", "nul.txt", "COM1 .log".
+bool IsDeviceName(const std::string& component) {
+    std::string base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"})
+        if (SameName(base, device)) return true;
+    return base.size() == 4 && (SameName(base.substr(0, 3), "COM") || SameName(base.substr(0, 3), "LPT")) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+// A component Windows takes as written: not ".", "..", a device, a stream,
+// a wildcard, or a name whose trailing dots or blanks Windows drops.
+bool IsPlainComponent(const std::string& component) {
+    if (component.empty() || component.back() == '.' || component.back() == ' ') return false;
+    for (unsigned char c : component)
+        if (c < 32 || strchr(":*?\"<>|", c)) return false;
+    return !IsDeviceName(component);
+}
+
+// path is folder or lies below it, by whole components and without case.
+bool IsSameOrInside(const std::string& path, std::string folder) {
+    while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+    if (folder.empty() || path.size() < folder.size() ||
+        CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path.c_str(), static_cast<int>(folder.size()),
+                       folder.c_str(), static_cast<int>(folder.size())) != CSTR_EQUAL)
+        return false;
+    return path.size() == folder.size() || path[folder.size()] == '\\' || folder.back() == '\\';
+}
+
+bool IsInsideProtectedFolder(const std::string& path) {
+    const int kProtected[] = {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_PROGRAM_FILES, CSIDL_STARTUP, CSIDL_COMMON_STARTUP};
+    for (int csidl : kProtected) {
+        char folder[MAX_PATH] = {};
+        if (!SHGetSpecialFolderPathA(nullptr, folder, csidl, FALSE) || !folder[0]) continue;
+        if (IsSameOrInside(path, folder)) return true;
+        // The same folder by its 8.3 name ("C:\PROGRA~1").
+        char shortName[MAX_PATH] = {};
+        DWORD length = GetShortPathNameA(folder, shortName, sizeof(shortName));
+        if (length > 0 && length < sizeof(shortName) && IsSameOrInside(path, shortName)) return true;
+    }
+    return false;
+}
 }  // namespace
+
+bool CEntryLedger::Claim(const std::string& destination, const ZipEntryInfo& entry) {
+    auto claimed = m_claimed.emplace(DestinationKey(destination), Claimed{entry.name, entry.crc, entry.uncompressedSize});
+    if (claimed.second) return true;
+    const Claimed& first = claimed.first->second;
+    m_skipped.push_back({entry.name, first.entry, first.crc != entry.crc || first.size != entry.uncompressedSize});
+    return false;
+}
+
+bool CEntryLedger::ReportSkipped(const LogSite& site) const {
+    bool ok = true;
+    for (const Skipped& skipped : m_skipped) {
+        if (skipped.keptEntry.empty()) {
+            LOG_ERROR_AT(site, "The entry %s belongs to nothing that is restored; it is not restored.",
+                         skipped.entry.c_str());
+        } else if (skipped.failure) {
+            LOG_ERROR_AT(site, "The entry %s lands on the same file as %s and holds other data; only %s is restored.",
+                         skipped.entry.c_str(), skipped.keptEntry.c_str(), skipped.keptEntry.c_str());
+        } else {
+            LOG_ERROR_AT(site, "The entry %s duplicates %s; only %s is restored.", skipped.entry.c_str(),
+                         skipped.keptEntry.c_str(), skipped.keptEntry.c_str());
+            continue;
+        }
+        RecordItemFailure();
+        ok = false;
+    }
+    return ok;
+}
 
 CIdentityBase::~CIdentityBase() {
     for (CBackupItem* item : m_items) delete item;
@@ -79,66 +163,84 @@ bool CIdentityBase::Restore(std::string archive, CUnzipper* unzipper, WorkerCont
     return true;
 }
 
-bool CIdentityBase::BackupKeyFolder(const std::string& ownFolder, const std::string& keyPath, CZipper& zipper) {
+bool CIdentityBase::BackupKeyFolder(const LogSite& site, const std::string& ownFolder, const std::string& keyPath,
+                                    CZipper& zipper) {
     const std::string file = ownFolder + "\\Identity.txt";
-    if (!AddStagingFolder(ownFolder, zipper, "Failed to create Identity backup folder %s.")) return false;
+    if (!AddStagingFolder(site, ownFolder, zipper, "Failed to create Identity backup folder %s.")) return false;
     if (!ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, keyPath.c_str(), file.c_str())) {
-        LOG_ERROR("Failed to backup Identity registry key.");
+        LOG_ERROR_AT(site, "Failed to backup Identity registry key.");
         return false;
     }
     if (!zipper.AddFile(file.c_str(), false)) {
-        LOG_ERROR("Failed to add a file to zip file %s.", file.c_str());
+        LOG_ERROR_AT(site, "Failed to add a file to zip file %s.", file.c_str());
         return false;
     }
     return true;
 }
 
-bool CMessagesItemBase::BackupDataFolder(const std::string& dataFolder, const std::string& containerFolder,
-                                         CZipper& zipper, WorkerContext* context) {
+void CMessagesItemBase::AddEntry(const ZipEntryInfo& entry, const std::string& relativePath) {
+    if (Ledger().Claim(relativePath, entry)) m_entries.emplace_back(entry.name, relativePath);
+}
+
+bool CMessagesItemBase::BackupDataFolder(const LogSite& site, const std::string& dataFolder,
+                                         const std::string& containerFolder, CZipper& zipper,
+                                         WorkerContext* context) {
     const std::string messages = containerFolder + "\\Messages";
-    if (!AddStagingFolder(messages, zipper, "Failed to create Messages backup folder %s.")) {
+    if (!AddStagingFolder(site, messages, zipper, "Failed to create Messages backup folder %s.")) {
         RecordItemFailure();
         return false;
     }
     if (!FolderExists(dataFolder.c_str())) {
         // A folder the mail client never created holds nothing to save.
-        LOG_INFO("The message folder %s does not exist.", dataFolder.c_str());
+        LOG_INFO_AT(site, "The message folder %s does not exist.", dataFolder.c_str());
         return false;
     }
-    if (!CopyFolderToArchive(dataFolder, messages, zipper, context, LoadPlugInString(kStringBackupMessages))) {
-        LOG_ERROR("CopyFolder call failed.");
+    if (!CopyFolderToArchive(site, dataFolder, messages, zipper, context, LoadPlugInString(kStringBackupMessages))) {
+        LOG_ERROR_AT(site, "CopyFolder call failed.");
         if (!IsTerminationRequested(context)) RecordItemFailure();
         return false;
     }
     return true;
 }
 
-bool CMessagesItemBase::RestoreEntries(const std::string& dataFolder, CUnzipper& unzipper, WorkerContext* context) {
+bool CMessagesItemBase::RestoreEntries(const LogSite& site, const std::string& dataFolder, CUnzipper& unzipper,
+                                       WorkerContext* context) {
     if (m_entries.empty()) return false;   // the backup held no file: nothing is touched
-    if (!CreateFolderPath(dataFolder.c_str())) LOG_ERROR("Failed to create a folder %s", dataFolder.c_str());
+    if (!CreateFolderPath(dataFolder.c_str())) LOG_ERROR_AT(site, "Failed to create a folder %s", dataFolder.c_str());
     const std::string status = LoadPlugInString(kStringRestoreMessages);
-    bool ok = true;
+    bool ok = Ledger().ReportSkipped(site);
     for (const auto& entry : m_entries) {
         if (IsTerminationRequested(context)) return false;
         bool restored = false;
         if (!CUnzipper::IsSafeEntryName(entry.second.c_str())) {
-            LOG_ERROR("Refused to restore the unsafe entry %s.", entry.first.c_str());
+            LOG_ERROR_AT(site, "Refused to restore the unsafe entry %s.", entry.first.c_str());
         } else if (!unzipper.GotoFile(entry.first.c_str(), false)) {
-            LOG_ERROR("CUnzipper::GotoFile call failed.");
+            LOG_ERROR_AT(site, "CUnzipper::GotoFile call failed.");
         } else if (!unzipper.UnzipFileTo((dataFolder + "\\" + entry.second).c_str())) {
             if (IsTerminationRequested(context)) return false;   // abandoned; the file it would replace is kept
-            LOG_ERROR("CUnzipper::UnzipFile call failed.");
+            LOG_ERROR_AT(site, "CUnzipper::UnzipFile call failed.");
         } else {
             restored = true;
             ProgressStep(context, status);
         }
         if (!restored) {
-            LOG_ERROR("Failed to restore %s.", entry.first.c_str());
+            LOG_ERROR_AT(site, "Failed to restore %s.", entry.first.c_str());
             RecordItemFailure();
             ok = false;
         }
     }
     return ok;
+}
+
+bool CMessagesItemBase::RefuseEntries(const LogSite& site, const char* reason) {
+    if (m_entries.empty()) return false;
+    LOG_ERROR_AT(site, "%s", reason);
+    for (const auto& entry : m_entries) {
+        LOG_ERROR_AT(site, "Failed to restore %s.", entry.first.c_str());
+        RecordItemFailure();
+    }
+    Ledger().ReportSkipped(site);
+    return false;
 }
 
 void ResetItemFailures() { InterlockedExchange(&g_itemFailures, 0); }
@@ -154,22 +256,22 @@ bool FinishItem(bool ok, WorkerContext* context, UINT statusId) {
     return true;
 }
 
-bool AddStagingFolder(const std::string& folder, CZipper& zipper, const char* createFailedFormat,
+bool AddStagingFolder(const LogSite& site, const std::string& folder, CZipper& zipper, const char* createFailedFormat,
                       const char* addFailedFormat) {
     if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        LOG_ERROR(createFailedFormat, folder.c_str());
+        LOG_ERROR_AT(site, createFailedFormat, folder.c_str());
         return false;
     }
     if (!zipper.AddFolder(folder.c_str(), false)) {
-        LOG_ERROR(addFailedFormat, folder.c_str());
+        LOG_ERROR_AT(site, addFailedFormat, folder.c_str());
         return false;
     }
     return true;
 }
 
-bool CopyFolderToArchive(const std::string& source, const std::string& target, CZipper& zipper,
-                         WorkerContext* context, const std::string& status) {
-    CArchiveCopySink sink(source, target, zipper, context, status);
+bool CopyFolderToArchive(const LogSite& site, const std::string& source, const std::string& target,
+                         CZipper& zipper, WorkerContext* context, const std::string& status) {
+    CArchiveCopySink sink(site, source, target, zipper, context, status);
     return CopyFolder(source.c_str(), target.c_str(), &sink, kThisPlugIn.copyFailedFormat);
 }
 
@@ -221,3 +323,36 @@ std::string JoinEntryParts(const std::vector<std::string>& parts, size_t first) 
 }
 
 bool SameName(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
+
+bool IsAcceptableRestoreFolder(const std::string& folder, const char** reason) {
+    const char c = folder.empty() ? 0 : folder[0];
+    if (folder.size() < 3 || folder.size() >= MAX_PATH || !((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) ||
+        folder[1] != ':' || folder[2] != '\\' || folder.find('/') != std::string::npos) {
+        *reason = "it is not an absolute path on a drive.";
+        return false;
+    }
+    std::vector<std::string> parts;
+    size_t start = 3;
+    while (start < folder.size()) {
+        size_t end = folder.find('\\', start);
+        if (end == std::string::npos) end = folder.size();
+        parts.push_back(folder.substr(start, end - start));
+        start = end + 1;
+    }
+    if (parts.empty()) {
+        *reason = "it is the root of a drive.";
+        return false;
+    }
+    for (const std::string& part : parts) {
+        if (!IsPlainComponent(part)) {
+            *reason = "it holds a component that Windows would not take as written.";
+            return false;
+        }
+    }
+    if (IsInsideProtectedFolder(folder)) {
+        *reason = "it lies in the Windows, system, program or startup folders.";
+        return false;
+    }
+    *reason = nullptr;
+    return true;
+}

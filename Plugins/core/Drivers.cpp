@@ -105,7 +105,7 @@ int BackupWorker(WorkerContext* context) {
         } else {
             scratch.HideTempArchive();
             const std::string stagingFolder = scratch.StageRoot() + "\\" + kThisPlugIn.archiveBaseName;
-            if (AddStagingFolder(stagingFolder, zipper, kThisPlugIn.stagingCreateFailedFormat,
+            if (AddStagingFolder(LOG_SITE, stagingFolder, zipper, kThisPlugIn.stagingCreateFailedFormat,
                                  kThisPlugIn.stagingAddFailedFormat)) {
                 for (CBackupIdentity* identity : engine.GetIdentityList()) {
                     if (IsTerminationRequested(context)) break;
@@ -206,7 +206,7 @@ bool InitRestoreEngine(CMailPlugIn& engine, const std::string& archivePath) {
     if (!kThisPlugIn.catalogueEntry) return true;
     for (bool more = unzipper.GotoFirstEntry(); more; more = unzipper.GotoNextEntry()) {
         ZipEntryInfo info;
-        if (unzipper.GetEntryInfo(info)) kThisPlugIn.catalogueEntry(engine, info.name, info.isFolder);
+        if (unzipper.GetEntryInfo(info)) kThisPlugIn.catalogueEntry(engine, info);
     }
     return true;
 }

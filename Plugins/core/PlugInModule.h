@@ -10,6 +10,7 @@
 class CMailPlugIn;
 class CSystemInfo;
 class CUnzipper;
+struct ZipEntryInfo;
 
 // String identifiers of the plug-in satellite libraries.
 enum PlugInStringId : UINT {
@@ -54,7 +55,7 @@ struct PlugInTraits {
     const char* copyFailedFormat;            // CopyFolder's per-file message, one %d
     // Classifies one archive entry while InitRestore builds the restore
     // engine's list; null: the archive holds nothing this plug-in restores.
-    void (*catalogueEntry)(CMailPlugIn& restoreEngine, const std::string& name, bool isFolder);
+    void (*catalogueEntry)(CMailPlugIn& restoreEngine, const ZipEntryInfo& entry);
     // Restores one selected container of the restore engine; null: the
     // container's own Restore. Returns what the container returned.
     bool (*restoreContainer)(CMailPlugIn& backupEngine, CBackupIdentity& container,
