@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -276,7 +277,13 @@ bool CopyFolderToArchive(const LogSite& site, const std::string& source, const s
 }
 
 CExtractedHive::~CExtractedHive() {
-    if (m_path[0]) DeleteFileA(m_path);
+    if (!m_path[0]) return;
+    DeleteFileA(m_path);
+    // Loading a hive leaves its transaction logs beside the file.
+    for (const char* suffix : {".LOG", ".LOG1", ".LOG2"}) {
+        char log[MAX_PATH + 8];
+        if (snprintf(log, sizeof(log), "%s%s", m_path, suffix) < static_cast<int>(sizeof(log))) DeleteFileA(log);
+    }
 }
 
 bool CExtractedHive::Extract(CUnzipper& unzipper, const std::string& entry, const char** failure) {

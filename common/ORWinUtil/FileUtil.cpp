@@ -78,6 +78,15 @@ bool CopyFolder(const char* sourceFolder, const char* targetFolder, ICopyFolderS
     return true;
 }
 
+namespace {
+// SetFileAttributes takes FILE_ATTRIBUTE_NORMAL, never 0, for "no attributes".
+void ClearReadOnly(const char* path, DWORD attributes) {
+    if (!(attributes & FILE_ATTRIBUTE_READONLY)) return;
+    DWORD cleared = attributes & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
+    SetFileAttributesA(path, cleared ? cleared : FILE_ATTRIBUTE_NORMAL);
+}
+}  // namespace
+
 bool DeleteFolderTree(const char* folder) {
     const std::string path = folder;
     WIN32_FIND_DATAA data;
@@ -92,12 +101,14 @@ bool DeleteFolderTree(const char* folder) {
         } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (!DeleteFolderTree(full.c_str())) return false;
         } else {
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                SetFileAttributesA(full.c_str(), data.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+            ClearReadOnly(full.c_str(), data.dwFileAttributes);
             if (!DeleteFileA(full.c_str())) return false;
         }
     }
     if (GetLastError() != ERROR_NO_MORE_FILES) return false;
     find.Close();
+    // Windows refuses to remove a read-only folder (Wine does not).
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES) ClearReadOnly(folder, attributes);
     return RemoveDirectoryA(folder) != FALSE;
 }
