@@ -9,7 +9,10 @@
 #include <functional>
 #include <thread>
 
+#include <shlobj.h>
+
 #include "FileUtil.h"
+#include "ORRegistryUtil.h"
 
 using namespace testsupport;
 using mailfixture::OEIdentity;
@@ -287,4 +290,172 @@ TEST_F(WrenfoldTest, CancelStopsBackupAndRestoreAndKeepsWhatWasThere) {
     // Nothing is left half-done for a restore run to the end.
     EXPECT_EQ(1, Restore()) << NewLog();
     for (const auto& identity : others) EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + identity.id));
+}
+
+namespace {
+// Appends a copy of the entry named of under the name as, with other content
+// when data is given.
+void AppendCopy(std::vector<ArchiveEntry>& entries, const std::string& of, const std::string& as,
+                const char* data = nullptr) {
+    ArchiveEntry copy = EntryNamed(entries, of);
+    copy.name = as;
+    if (data) copy.data = data;
+    entries.push_back(copy);
+}
+}  // namespace
+
+// Entries that land on one file (another letter case, "/" for "\", a doubled
+// separator, a plain duplicate, a second address book): the first in archive
+// order is restored, once and whole, and each later one is named. Copies of
+// the same data lose nothing; other data under the same file fails the restore.
+TEST_F(WrenfoldTest, EntriesThatLandOnOneFileRestoreOnlyTheFirstAndAreNamed) {
+    const OEIdentity& main = Identity("Main Identity");
+    const std::string folder = IdentityFolder(main), wab = mailfixture::WabPath(profile.Path());
+    const std::string book = kTop + "\\AddressBook\\" + PathFindFileNameA(wab.c_str());
+    StartPlugIn();
+    Find(BackupList(), "Main Identity")->Enable();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string before = mailfixture::Snapshot(profile.Path());
+    const std::vector<ArchiveEntry> original = ReadArchiveEntries(Archive());
+
+    std::vector<ArchiveEntry> same = original;
+    AppendCopy(same, folder + "\\Identity.txt", kTop + "\\" + main.id + "$main identity\\Identity.txt");
+    AppendCopy(same, folder + "\\Accounts\\Accounts.txt", kTop + "/" + main.id + "$Main Identity/Accounts/Accounts.txt");
+    AppendCopy(same, folder + "\\Messages\\Inbox.dbx", folder + "\\Messages\\Inbox.dbx");
+    std::vector<ArchiveEntry> other = same;
+    AppendCopy(other, folder + "\\Messages\\Inbox.dbx", folder + "\\MESSAGES\\inbox.DBX", "other mail");
+    AppendCopy(other, folder + "\\Messages\\Folders.dbx", folder + "\\Messages\\\\Folders.dbx", "other folders");
+    AppendCopy(other, book, kTop + "\\AddressBook\\other.wab", "other book");
+    ASSERT_TRUE(WriteArchiveEntries(profile / "same.vlb", same) && WriteArchiveEntries(profile / "other.vlb", other));
+
+    const std::vector<std::string> catalogue = {"Main Identity", "  Messages", "  Accounts"};
+    for (const std::string name : {"same.vlb", "other.vlb"}) {
+        SCOPED_TRACE(name);
+        const bool differs = name == "other.vlb";
+        const size_t seen = NewLog().size();
+        ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), main) && DeleteFileA(wab.c_str()));
+        ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey));
+        EXPECT_EQ(catalogue, CatalogueOf(profile / name));   // one identity, one item of each kind
+        EXPECT_EQ(differs ? 0 : 1, RestoreEverything(profile / name)) << NewLog();
+        EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
+        const std::string log = NewLog().substr(seen);
+        EXPECT_EQ(3u, LinesWith(log, "duplicates").size()) << log;
+        EXPECT_EQ(differs ? 3u : 0u, LinesWith(log, "lands on the same file").size()) << log;
+        EXPECT_EQ(differs ? 1u : 0u, LinesWith(log, "The entry " + folder + "\\Messages\\\\Folders.dbx lands").size());
+    }
+}
+
+// A store root that came back with an archived identity key is used only
+// when it is a plain absolute folder outside the system's own folders.
+TEST_F(WrenfoldTest, AStoreRootOutsideOrdinaryFoldersRestoresNoMessageFile) {
+    const OEIdentity& main = Identity("Main Identity");
+    const std::string key = "Identities\\" + main.id, settings = key + "\\Software\\Microsoft\\Outlook Express\\5.0";
+    StartPlugIn();
+    Find(BackupList(), "Main Identity")->Enable();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::vector<ArchiveEntry> original = ReadArchiveEntries(Archive());
+
+    auto special = [](int csidl) {
+        char path[MAX_PATH] = {};
+        EXPECT_TRUE(SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE)) << csidl;
+        return std::string(path);
+    };
+    char shortPrograms[MAX_PATH] = {};
+    ASSERT_NE(0u, GetShortPathNameA(special(CSIDL_PROGRAM_FILES).c_str(), shortPrograms, MAX_PATH));
+    const std::string roots[] = {special(CSIDL_STARTUP), special(CSIDL_COMMON_STARTUP) + "\\Mail",
+                                 special(CSIDL_WINDOWS) + "\\Mail", special(CSIDL_SYSTEM),
+                                 std::string(shortPrograms) + "\\Mail", "Mail\\Store", "C:\\", "",
+                                 profile / "Mail\\..\\..\\Mail", profile / "Mail.", profile / "Mail\\CON",
+                                 profile / "Mail:stream", "\\\\localhost\\share\\Mail", "\\\\?\\" + (profile / "Mail")};
+    const std::string hive = profile / "identity.hive";
+    for (const std::string& root : roots) {
+        SCOPED_TRACE(root);
+        std::vector<ArchiveEntry> entries = original;
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, settings, "Store Root", root, REG_EXPAND_SZ));
+        ASSERT_TRUE(ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, key.c_str(), hive.c_str()));
+        for (ArchiveEntry& entry : entries)
+            if (entry.name == IdentityFolder(main) + "\\Identity.txt") ASSERT_TRUE(ReadFileBytes(hive, entry.data));
+        ASSERT_TRUE(WriteArchiveEntries(profile / "odd.vlb", entries));
+        EXPECT_EQ(0, RestoreEverything(profile / "odd.vlb"));
+        EXPECT_EQ(1u, LinesWith(NewLog(), "Refused to restore messages into the store folder " + root + ":").size());
+        if (root.compare(0, 2, "\\\\") != 0) EXPECT_FALSE(FileExistsAt(root + "\\Inbox.dbx"));
+    }
+    // The identity's accounts were still put back.
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey));
+}
+
+// Without folder entries (as many zip tools write) every file still reaches
+// its identity and item: the same list, the same restore.
+TEST_F(WrenfoldTest, AnArchiveWithoutFolderEntriesRestoresAsTheOriginal) {
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string before = mailfixture::Snapshot(profile.Path());
+    std::vector<ArchiveEntry> files;
+    for (const ArchiveEntry& entry : ReadArchiveEntries(Archive()))
+        if (!entry.IsFolder()) files.push_back(entry);
+    ASSERT_TRUE(WriteArchiveEntries(profile / "files.vlb", files));
+    const std::vector<std::string> catalogue = CatalogueOf(Archive());
+    EXPECT_EQ(3 * mailfixture::Identities().size(), catalogue.size());
+    EXPECT_EQ(catalogue, CatalogueOf(profile / "files.vlb"));
+
+    for (const OEIdentity& identity : mailfixture::Identities()) ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), identity));
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey));
+    ASSERT_TRUE(DeleteFileA(mailfixture::WabPath(profile.Path()).c_str()));
+    ASSERT_EQ(1, RestoreEverything(profile / "files.vlb")) << NewLog();
+    EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
+}
+
+// An entry that no item restores fails the restore of what it belongs to, a
+// selected identity or the address book, and is named; an identity that is
+// not selected does not count.
+TEST_F(WrenfoldTest, EntriesThatNothingRestoresFailTheRestoreAndAreNamed) {
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string folder = IdentityFolder(Identity("Main Identity"));
+    std::vector<ArchiveEntry> entries = ReadArchiveEntries(Archive());
+    const std::string strays[] = {folder + "\\notes.txt", folder + "\\Accounts\\old\\Accounts.txt", folder + "\\Other\\x.dat"};
+    for (const std::string& stray : strays) entries.push_back({stray, "kept aside", entries.front().dosDate});
+    ASSERT_TRUE(WriteArchiveEntries(profile / "strays.vlb", entries));
+    EXPECT_EQ(1, RestoreOnly(profile / "strays.vlb", {"Alice Martin"})) << NewLog();
+    EXPECT_EQ(0, RestoreOnly(profile / "strays.vlb", {"Main Identity"}));
+    const std::string log = NewLog();
+    for (const std::string& stray : strays)
+        EXPECT_EQ(1u, LinesWith(log, "The entry " + stray + " belongs to nothing that is restored").size()) << stray;
+
+    entries.push_back({kTop + "\\AddressBook\\Notes.doc", "kept aside", entries.front().dosDate});
+    ASSERT_TRUE(WriteArchiveEntries(profile / "strays.vlb", entries));
+    EXPECT_EQ(0, RestoreOnly(profile / "strays.vlb", {"Alice Martin"}));
+    EXPECT_EQ(1u, LinesWith(NewLog(), "The entry " + kTop + "\\AddressBook\\Notes.doc belongs to nothing").size());
+}
+
+// Where the mail client never ran, the address book goes to its default
+// place under the application-data folder, and the registry then names it;
+// where a location is set, the book goes beside it and the location stays.
+TEST_F(WrenfoldTest, WithoutAnAddressBookLocationTheBookGoesToItsDefaultPlace) {
+    const std::string wab = mailfixture::WabPath(profile.Path()), location = "Software\\Microsoft\\WAB\\WAB4\\Wab File Name";
+    std::string original, restored, named;
+    ASSERT_TRUE(ReadFileBytes(wab, original));
+    StartPlugIn();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    ASSERT_TRUE(DeleteFileA(wab.c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, location.c_str()));
+    StopPlugIn();
+    StartPlugIn();   // its log stays where it is; from now the application-data folder is the profile's
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                          "AppData", profile / "Application Data", REG_EXPAND_SZ));
+    ASSERT_EQ(1, InitRestore(Archive()));
+    ASSERT_EQ(1, Restore()) << NewLog();
+    EXPECT_TRUE(ReadFileBytes(wab, restored) && restored == original);
+    EXPECT_TRUE(GetString(HKEY_CURRENT_USER, location, "", named));
+    EXPECT_EQ(wab, named);
+
+    const std::string elsewhere = profile / "Elsewhere\\current.wab";
+    ASSERT_TRUE(MakeDirs(profile / "Elsewhere") && SetString(HKEY_CURRENT_USER, location, "", elsewhere));
+    ASSERT_EQ(1, Restore()) << NewLog();
+    EXPECT_TRUE(ReadFileBytes(profile / ("Elsewhere\\" + std::string(PathFindFileNameA(wab.c_str()))), restored) &&
+                restored == original);
+    EXPECT_TRUE(GetString(HKEY_CURRENT_USER, location, "", named));
+    EXPECT_EQ(elsewhere, named);
 }

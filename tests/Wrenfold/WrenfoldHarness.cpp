@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "Unzipper.h"
 #include "Zipper.h"
+#include "zip.h"
 
 using namespace testsupport;
 
@@ -57,6 +58,60 @@ bool RewriteArchive(const std::string& from, const std::string& to, const std::m
     return ok && zipper.AddFolder((unpacked / top).c_str(), false) && zipper.CloseArchive();
 }
 
+std::vector<ArchiveEntry> ReadArchiveEntries(const std::string& path) {
+    std::vector<ArchiveEntry> entries;
+    ScratchFolder scratch;
+    CUnzipper unzipper;
+    if (!unzipper.OpenArchive(path.c_str())) return entries;
+    for (bool more = unzipper.GotoFirstEntry(); more; more = unzipper.GotoNextEntry()) {
+        ZipEntryInfo info = {};
+        if (!unzipper.GetEntryInfo(info)) continue;
+        ArchiveEntry entry = {info.name, std::string(), info.dosDate};
+        const std::string file = scratch / "entry";
+        if (!info.isFolder && !(unzipper.UnzipFileTo(file.c_str()) && ReadFileBytes(file, entry.data)))
+            ADD_FAILURE() << "cannot read " << info.name;
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+bool WriteArchiveEntries(const std::string& path, const std::vector<ArchiveEntry>& entries) {
+    zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+    if (!zip) return false;
+    bool ok = true;
+    for (const ArchiveEntry& entry : entries) {
+        zip_fileinfo info = {};
+        info.dosDate = entry.dosDate;
+        info.external_fa = entry.IsFolder() ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+        ok = ok && zipOpenNewFileInZip64(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                         Z_DEFAULT_COMPRESSION, 0) == ZIP_OK;
+        ok = ok && (entry.data.empty() ||
+                    zipWriteInFileInZip(zip, entry.data.data(), static_cast<unsigned>(entry.data.size())) == ZIP_OK);
+        ok = ok && zipCloseFileInZip(zip) == ZIP_OK;
+    }
+    return zipClose(zip, nullptr) == ZIP_OK && ok;
+}
+
+const ArchiveEntry& EntryNamed(const std::vector<ArchiveEntry>& entries, const std::string& name) {
+    for (const ArchiveEntry& entry : entries)
+        if (entry.name == name) return entry;
+    ADD_FAILURE() << "no entry " << name;
+    static const ArchiveEntry none = {};
+    return none;
+}
+
+std::vector<std::string> LinesWith(const std::string& log, const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < log.size();) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        std::string line = log.substr(start, end - start);
+        if (line.find(text) != std::string::npos) lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
 void MailPlugInTest::SetUp() {
     char appData[MAX_PATH] = {};
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, "Software\\Orridge\\Velmora", "Velmora Home", WinePath(VELMORA_HOME_DIR)));
@@ -87,6 +142,30 @@ int MailPlugInTest::RestoreEverything(const std::string& archive) {
     if (InitRestore(archive) != 1) return -1;
     EnableAll();
     return Restore();
+}
+
+int MailPlugInTest::RestoreOnly(const std::string& archive, const std::vector<std::string>& names) {
+    StopPlugIn();
+    StartPlugIn();
+    if (InitRestore(archive) != 1) return -1;
+    for (const std::string& name : names) {
+        CBackupIdentity* identity = Find(RestoreList(), name);
+        if (!identity) return -1;
+        identity->Enable();
+    }
+    return Restore();
+}
+
+std::vector<std::string> MailPlugInTest::CatalogueOf(const std::string& archive) {
+    std::vector<std::string> names;
+    StopPlugIn();
+    StartPlugIn();
+    if (InitRestore(archive) != 1) return names;
+    for (CBackupIdentity* identity : RestoreList()) {
+        names.push_back(identity->GetName());
+        for (CBackupItem* item : *identity->GetItems()) names.push_back("  " + item->GetName());
+    }
+    return names;
 }
 
 std::string MailPlugInTest::NewLog() {

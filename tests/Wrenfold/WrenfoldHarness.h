@@ -27,6 +27,22 @@ void AppendStoreEntries(const std::string& folder, const std::string& prefix, st
 // A copy of an archive in which a file named in changed gets that content, or
 // is left out when it maps to null.
 bool RewriteArchive(const std::string& from, const std::string& to, const std::map<std::string, const char*>& changed);
+// One entry of an archive as stored: its name (a folder's ends in "\"),
+// its DOS time and, for a file, its content.
+struct ArchiveEntry {
+    std::string name;
+    std::string data;
+    unsigned long dosDate;
+    bool IsFolder() const { return !name.empty() && (name.back() == '\\' || name.back() == '/'); }
+};
+std::vector<ArchiveEntry> ReadArchiveEntries(const std::string& path);
+// Writes the entries in this order, names exactly as given (duplicates,
+// "/" and letter case included), folders with the folder attribute.
+bool WriteArchiveEntries(const std::string& path, const std::vector<ArchiveEntry>& entries);
+// The entry of that name, or a failure.
+const ArchiveEntry& EntryNamed(const std::vector<ArchiveEntry>& entries, const std::string& name);
+// Each line of the log that holds text.
+std::vector<std::string> LinesWith(const std::string& log, const std::string& text);
 
 // One plug-in, named by its library's base name ("Wrenfold"), whose archive
 // is archiveBaseName + ".vlb" in the target folder.
@@ -44,6 +60,14 @@ protected:
         Export<PFN_GetIdentities>("GetIdentities")(&list, kBackupSide);
         return *list;
     }
+    IdentityList& RestoreList() {
+        IdentityList* list = nullptr;
+        Export<PFN_GetIdentities>("GetIdentities")(&list, kRestoreSide);
+        return *list;
+    }
+    // The restore list of an archive as text: each container's name, then
+    // its items' names indented; empty when InitRestore fails.
+    std::vector<std::string> CatalogueOf(const std::string& archive);
     CBackupIdentity* Find(IdentityList& list, const std::string& name) {
         auto it = std::find_if(list.begin(), list.end(), [&](CBackupIdentity* identity) { return identity->GetName() == name; });
         return it == list.end() ? nullptr : *it;
@@ -60,6 +84,8 @@ protected:
     void EnableAll() { Export<PFN_Enable>("Enable")(); }
     // Loads the plug-in afresh, catalogues the archive and restores all of it.
     int RestoreEverything(const std::string& archive);
+    // Loads the plug-in afresh and restores only the named containers.
+    int RestoreOnly(const std::string& archive, const std::vector<std::string>& names);
     std::string NewLog();   // what the plug-in logged since SetUp
     std::string Archive() const { return target / (m_archive + ".vlb"); }
 
