@@ -12,6 +12,8 @@ using namespace testsupport;
 using namespace uidriver;
 
 namespace {
+const char* const kQuestion = "Application exits unexpectedly. Do you want to save a diagnostic file?";
+
 struct CrashHandler : ::testing::Test {
     ScratchFolder program, home, temp;
     std::string key = "Software\\VelmoraTests\\Crash-" + std::to_string(GetCurrentProcessId());
@@ -69,8 +71,18 @@ struct CrashHandler : ::testing::Test {
         EXPECT_TRUE(found || prefix.empty()) << "no box saying " << prefix;
         return found ? box : nullptr;
     }
+    // Yes to the question: the child reports the dump at dump, ends, and the file is a minidump.
+    void AnswerYesAndExpectDump(const std::string& dump) {
+        Press(ChildBox(kQuestion), IDYES);
+        HWND saved = ChildBox("Saved dump file to '");
+        EXPECT_EQ("Saved dump file to '" + dump + "'", MessageBoxText(saved));
+        Press(saved, IDOK);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.hProcess, 10000));
+        std::string content;
+        EXPECT_TRUE(ReadFileBytes(dump, content));
+        EXPECT_EQ("MDMP", content.substr(0, 4));
+    }
 };
-const char* const kQuestion = "Application exits unexpectedly. Do you want to save a diagnostic file?";
 
 // The dump goes where the user may always write and Windows 7 does not
 // redirect: "Velmora" in the local application-data folder.
@@ -84,18 +96,12 @@ std::string LocalDump() {
 // Wine always supplies its own debugging library, so which library was found
 // cannot be told apart here; where the dump goes can. No writes nothing.
 TEST_F(CrashHandler, YesWritesARealMinidumpIntoLocalApplicationDataAndNoWritesNothing) {
-    std::string dump = LocalDump(), content;
+    std::string dump = LocalDump();
     ASSERT_TRUE(MakeDirs(dump.substr(0, dump.rfind('\\'))));
     ASSERT_TRUE(WriteFileBytes(dump, "an older dump that must be replaced"));
     for (bool withHome : {true, false}) {
         Crash(withHome);
-        Press(ChildBox(kQuestion), IDYES);
-        HWND saved = ChildBox("Saved dump file to '");
-        EXPECT_EQ("Saved dump file to '" + dump + "'", MessageBoxText(saved));
-        Press(saved, IDOK);
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.hProcess, 10000));
-        EXPECT_TRUE(ReadFileBytes(dump, content));
-        EXPECT_EQ("MDMP", content.substr(0, 4));
+        AnswerYesAndExpectDump(dump);
         EXPECT_FALSE(FileExistsAt(home / "CrashTest.dmp") || FileExistsAt(temp / "CrashTest.dmp"));
         TearDown();
         DeleteFileA(dump.c_str());
@@ -111,15 +117,9 @@ TEST_F(CrashHandler, YesWritesARealMinidumpIntoLocalApplicationDataAndNoWritesNo
 // A thread whose stack is used up has none left for the handler's work: the
 // handler's own thread asks, writes the dump and reports.
 TEST_F(CrashHandler, StackOverflowStillAsksAndWritesTheDump) {
-    std::string dump = LocalDump(), content;
+    std::string dump = LocalDump();
     DeleteFileA(dump.c_str());
     Crash(true, true);
-    Press(ChildBox(kQuestion), IDYES);
-    HWND saved = ChildBox("Saved dump file to '");
-    EXPECT_EQ("Saved dump file to '" + dump + "'", MessageBoxText(saved));
-    Press(saved, IDOK);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.hProcess, 10000));
-    EXPECT_TRUE(ReadFileBytes(dump, content));
-    EXPECT_EQ("MDMP", content.substr(0, 4));
+    AnswerYesAndExpectDump(dump);
     DeleteFileA(dump.c_str());
 }
