@@ -10,9 +10,6 @@ bool IsDots(const char* name) {
     return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
-const int kSharingRetries = 5;
-const DWORD kSharingRetryPauseMs = 200;
-
 // Asked between the chunks of one file, so Cancel stops a copy of a large
 // file within a chunk; CopyFileEx then deletes the partial target.
 DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE,
@@ -21,14 +18,8 @@ DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_I
     return sink && sink->IsCancelled() ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
 }
 
-// A scanner or indexer may hold a store file for a moment: a sharing
-// violation is retried a few times before the copy counts as failed.
 bool CopyOneFile(const char* from, const char* to, ICopyFolderSink* sink) {
-    for (int attempt = 0;; ++attempt) {
-        if (CopyFileExA(from, to, CopyProgress, sink, nullptr, 0)) return true;
-        if (GetLastError() != ERROR_SHARING_VIOLATION || attempt + 1 >= kSharingRetries) return false;
-        Sleep(kSharingRetryPauseMs);
-    }
+    return RetryWhileShared([&] { return CopyFileExA(from, to, CopyProgress, sink, nullptr, 0) != FALSE; });
 }
 }  // namespace
 

@@ -34,3 +34,19 @@ bool DeleteFolderTree(const char* folder);
 
 // A path that names an existing folder.
 bool FolderExists(const char* path);
+
+// A scanner or indexer may hold a file for a moment: an attempt that fails
+// with a sharing or lock violation is made again, kSharingRetries times,
+// kSharingRetryPauseMs apart. True when an attempt succeeded.
+const unsigned kSharingRetries = 5;
+const DWORD kSharingRetryPauseMs = 100;
+template <class Attempt>
+bool RetryWhileShared(Attempt attempt) {
+    for (unsigned retry = 0;; ++retry) {
+        if (attempt()) return true;
+        DWORD error = GetLastError();
+        if (retry >= kSharingRetries || (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION))
+            return false;
+        Sleep(kSharingRetryPauseMs);
+    }
+}

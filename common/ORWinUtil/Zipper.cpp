@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "FileUtil.h"
 #include "Handles.h"
 #include "Unzipper.h"
 #include "ZipperCommon.h"
@@ -182,18 +183,15 @@ bool NeedsZip64(ULONGLONG size) {
 // Shared with readers only: a scanner or indexer reading the file does not
 // keep it out, but a file another program holds open for writing (the mail
 // client) cannot be opened, so it is never added half-written. A scanner
-// that opened it without sharing usually lets go within moments: a sharing
-// or lock violation is tried again a few times.
+// that opened it without sharing usually lets go within moments.
 HANDLE OpenSource(const char* path) {
-    for (unsigned retry = 0;; ++retry) {
-        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return file;
-        DWORD error = GetLastError();
-        if (retry >= CZipper::kOpenRetries || (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION))
-            return INVALID_HANDLE_VALUE;
-        Sleep(CZipper::kOpenRetryPauseMs);
-    }
+    HANDLE file = INVALID_HANDLE_VALUE;
+    RetryWhileShared([&] {
+        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                           nullptr);
+        return file != INVALID_HANDLE_VALUE;
+    });
+    return file;
 }
 
 DWORD ToDosDateTime(const FILETIME& utc) {

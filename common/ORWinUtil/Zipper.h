@@ -33,12 +33,10 @@ public:
     // ignorePath: store the base name only. The file is opened shared with
     // readers only, so one another program holds open for writing is not
     // added and no entry is started for it; a sharing violation is retried
-    // kOpenRetries times, kOpenRetryPauseMs apart. False when anything of
+    // as RetryWhileShared (FileUtil.h) says. False when anything of
     // the file is missing from the entry (a read or a write failed, a stop):
     // that entry is then left with a CRC-32 no reader accepts.
     bool AddFile(const char* path, bool ignorePath);
-    static const unsigned kOpenRetries = 5;
-    static const DWORD kOpenRetryPauseMs = 100;
     // The folder entry, then everything below it (names starting with "." are
     // skipped); failures inside the recursion do not fail the call.
     bool AddFolder(const char* path, bool ignorePath);

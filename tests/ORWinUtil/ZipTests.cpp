@@ -7,11 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "FileUtil.h"
 #include "Handles.h"
 #include "Log.h"
 #include "MoveReplace.h"
 #include "TestSupport.h"
 #include "Unzipper.h"
+#include "FileUtil.h"
 #include "Zipper.h"
 #include "zip.h"
 
@@ -526,7 +528,7 @@ TEST_F(ZipFixture, FilesHeldByOthersAreRetriedButNeverReadWhileWritten) {
         HANDLE exclusive = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, exclusive);
         std::thread release([exclusive] {
-            Sleep(2 * CZipper::kOpenRetryPauseMs);
+            Sleep(2 * kSharingRetryPauseMs);
             CloseHandle(exclusive);
         });
         EXPECT_TRUE(zip.AddFile(file.c_str(), false));
