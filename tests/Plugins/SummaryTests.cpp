@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "Log.h"
 #include "SystemInfo.h"
 #include "SystemSummary.h"
 #include "TestSupport.h"
@@ -36,15 +39,18 @@ void CALLBACK CloseBox(HWND, UINT, UINT_PTR, DWORD) {
     }
 }
 
-// Checks an archive of one file and the summary at the entry (if any) against Outlook 11.
-bool Verify(const std::string& entry, const std::string& summary) {
+// Checks an archive holding Identity.txt and the given files (path ->
+// content, in archive order) against Outlook 11.
+bool Verify(const std::vector<std::pair<std::string, std::string>>& files) {
     ScratchFolder folder;
     EXPECT_TRUE(MakeDirs(folder / "Outlook\\Profile\\deeper"));
     EXPECT_TRUE(WriteFileBytes(folder / "Outlook\\Profile\\Identity.txt", "hive"));
-    if (!entry.empty()) EXPECT_TRUE(WriteFileBytes(folder / entry, summary));
     {
         CZipper zipper((folder / "Outlook.vlb").c_str(), folder.Path().c_str());
-        EXPECT_TRUE(zipper.AddFolder((folder / "Outlook").c_str(), false) && zipper.CloseArchive());
+        EXPECT_TRUE(zipper.AddFolder((folder / "Outlook\\Profile").c_str(), false));
+        for (const auto& file : files)
+            EXPECT_TRUE(WriteFileBytes(folder / file.first, file.second) && zipper.AddFile((folder / file.first).c_str(), false));
+        EXPECT_TRUE(zipper.CloseArchive());
     }
     static HMODULE strings = LoadLibraryA((WinePath(VELMORA_HOME_DIR) + "\\VLOTPluginLocaleSatellite_ENU.dll").c_str());
     CUnzipper unzipper((folder / "Outlook.vlb").c_str());
@@ -53,6 +59,9 @@ bool Verify(const std::string& entry, const std::string& summary) {
     bool ok = VerifySystemSummary(unzipper, CSystemInfo(2, 5, 1, "11.0.8217.0", "ALICE"), strings);
     KillTimer(nullptr, timer);
     return ok;
+}
+bool Verify(const std::string& entry, const std::string& summary) {
+    return Verify(entry.empty() ? std::vector<std::pair<std::string, std::string>>() : std::vector<std::pair<std::string, std::string>>{{entry, summary}});
 }
 }  // namespace
 
@@ -103,4 +112,52 @@ TEST(SystemSummary, ArchiveCheckPassesAMatchAndRefusesTheRest) {
     EXPECT_EQ("Can't restore the backup file because it was created for Bob.", g_box);
     EXPECT_FALSE(Verify("", ""));   // no summary: refused without a box
     EXPECT_EQ("", g_box);
+}
+
+// Summaries this program never writes are refused as a missing one is:
+// logged, no box, false. What it does write, or a part of it, still passes.
+TEST(SystemSummary, ArchiveCheckRefusesSummariesThatAreNotOneOfOurs) {
+    ScratchFolder logFolder;
+    const std::string logPath = logFolder / "summary.log";
+    ASSERT_TRUE(g_Log.OpenLogFile(logPath.c_str(), true));
+    g_Log.SetLogLevel(1);
+    const std::string good = "OS_Version: 2.5.1\r\nApp_Version: 11.0.8217.0\r\nUser_Name: alice\r\n";
+    const std::string top = "Outlook\\summary.txt", deeper = "Outlook\\Profile\\deeper\\summary.txt";
+    // 4096 bytes in all: the largest summary taken.
+    const std::string padded = good + std::string(4096 - good.size() - 2, 'x') + "\r\n";
+    const struct {
+        std::vector<std::pair<std::string, std::string>> files;
+        const char* logged;   // nullptr: accepted
+    } cases[] = {
+        {{{top, good}}, nullptr},
+        {{{top, "User_Name: Alice\nOS_Version: 2.5.7\n"}}, nullptr},   // some lines, any order, bare LF
+        {{{top, "App_Version: 11.0.1\t\r\n\r\nnotes\r\n"}}, nullptr},   // a TAB and other lines are text
+        {{{top, padded}}, nullptr},
+        {{{deeper, good}, {top, good}}, nullptr},   // two copies that agree
+        {{{top, ""}}, "holds none of its lines"},
+        {{{top, "Made by hand\r\n os_version: 2.5.1\r\n OS_Version: 2.5.1\r\n"}}, "holds none of its lines"},
+        {{{top, padded + "x"}}, "is larger than 4096 bytes"},
+        {{{top, good + std::string(1, '\0')}}, "control byte 0x00"},
+        {{{top, std::string("OS_Version: 2.5.1\r\nUser_Name: al\x1b[2Jice\r\n")}}, "control byte 0x1b"},
+        {{{top, "User_Name: alice\x7f\r\n"}}, "control byte 0x7f"},
+        {{{top, "OS_Version: 2.5.1\r\n\fUser_Name: alice\r\n"}}, "control byte 0x0c"},
+        // A second summary anywhere that says anything else, even only in its line ends.
+        {{{top, good}, {deeper, "OS_Version: 2.5.1\r\nApp_Version: 11.0.8217.0\r\nUser_Name: Bob\r\n"}}, "two different system summaries"},
+        {{{deeper, good}, {top, "OS_Version: 2.5.1\nApp_Version: 11.0.8217.0\nUser_Name: alice\n"}}, "two different system summaries"},
+        // The second one is read whole too: no way around the size limit.
+        {{{top, good}, {deeper, padded + "x"}}, "is larger than 4096 bytes"},
+    };
+    std::string seen;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.files.back().second.substr(0, 80));
+        EXPECT_EQ(c.logged == nullptr, Verify(c.files));
+        EXPECT_EQ("", g_box);
+        std::string log;
+        ASSERT_TRUE(ReadFileBytes(logPath, log));
+        const std::string added = log.substr(seen.size());
+        seen = log;
+        if (c.logged) EXPECT_NE(std::string::npos, added.find(c.logged)) << added;
+        else EXPECT_EQ("", added);
+    }
+    g_Log.Close();
 }
