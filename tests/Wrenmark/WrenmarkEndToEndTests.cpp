@@ -1,6 +1,9 @@
 // Backup and restore of the synthetic Outlook installation through the real
 // Wrenmark plug-in's exports, and both mail clients through the host.
 #include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
 
 #include "EngineHost.h"
 #include "EnginePlugIn.h"
@@ -180,4 +183,133 @@ TEST_F(WrenmarkTest, BothMailClientsBackUpIntoOneFolderAndRestoreFromIt) {
     ASSERT_EQ(1, host.Restore()) << NewLog();
     EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
     host.UninitRestore();
+}
+
+// Without folder entries (as many zip tools write) every file still reaches
+// its profile and item: the same list, the same restore.
+TEST_F(WrenmarkTest, AnArchiveWithoutFolderEntriesRestoresAsTheOriginal) {
+    ASSERT_TRUE(mailfixture::AddOutlookProfile(profile.Path(), kNt, "Second", 3));
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string before = mailfixture::Snapshot(profile.Path());
+    const auto files = ReadTree(DataFolder());
+    std::vector<ArchiveEntry> fileEntries;
+    for (const ArchiveEntry& entry : ReadArchiveEntries(Archive()))
+        if (!entry.IsFolder()) fileEntries.push_back(entry);
+    ASSERT_TRUE(WriteArchiveEntries(target / "files.vlb", fileEntries));
+    const std::vector<std::string> catalogue = CatalogueOf(Archive());
+    EXPECT_EQ((std::vector<std::string>{"Outlook", "  Accounts", "  Messages", "Second", "  Accounts", "  Messages"}),
+              catalogue);
+    EXPECT_EQ(catalogue, CatalogueOf(target / "files.vlb"));
+
+    for (const char* name : {"Outlook", "Second"})
+        ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, ProfileKey(kNt, name).c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, kAccounts.c_str()));
+    ASSERT_TRUE(RemoveTree(DataFolder()));
+    ASSERT_EQ(1, RestoreEverything(target / "files.vlb")) << NewLog();
+    EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
+    EXPECT_EQ(files, ReadTree(DataFolder()));
+}
+
+// An entry that no item restores fails the restore of its profile and is
+// named; a profile that is not selected does not count.
+TEST_F(WrenmarkTest, EntriesThatNothingRestoresFailTheRestoreAndAreNamed) {
+    ASSERT_TRUE(mailfixture::AddOutlookProfile(profile.Path(), kNt, "Second", 3));
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string folder = kTop + "\\Outlook";
+    std::vector<ArchiveEntry> entries = ReadArchiveEntries(Archive());
+    const std::string strays[] = {folder + "\\notes.txt", folder + "\\Accounts\\old\\Account.txt",
+                                  folder + "\\Accounts\\Account.bak", folder + "\\Other\\x.dat", folder + "\\Messages"};
+    for (const std::string& stray : strays) entries.push_back({stray, "kept aside", entries.front().dosDate});
+    ASSERT_TRUE(WriteArchiveEntries(target / "strays.vlb", entries));
+    EXPECT_EQ(1, RestoreOnly(target / "strays.vlb", {"Second"})) << NewLog();
+    EXPECT_EQ(std::string::npos, NewLog().find("belongs to nothing"));
+    EXPECT_EQ(0, RestoreOnly(target / "strays.vlb", {"Outlook"}));
+    const std::string log = NewLog();
+    for (const std::string& stray : strays)
+        EXPECT_EQ(1u, LinesWith(log, "The entry " + stray + " belongs to nothing that is restored").size()) << stray;
+    // What the profile does hold is still put back.
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, ProfileKey(kNt, "Outlook")));
+}
+
+// A profile under both roots is archived twice under one folder name: one
+// profile at restore, its first copy restored, the second named; copies of
+// the same data lose nothing, another key under the same name fails.
+TEST_F(WrenmarkTest, AProfileArchivedTwiceRestoresItsFirstCopyOnly) {
+    ASSERT_TRUE(mailfixture::AddOutlookProfile(profile.Path(), kLegacy, "Outlook", 4));
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string ntTree = KeyOf(ProfileKey(kNt, "Outlook"));
+    ASSERT_NE(ntTree, KeyOf(ProfileKey(kLegacy, "Outlook")));
+    const std::string identity = kTop + "\\Outlook\\Identity.txt";
+    const std::vector<ArchiveEntry> twice = ReadArchiveEntries(Archive());
+    ASSERT_LE(2, std::count_if(twice.begin(), twice.end(), [&](const ArchiveEntry& e) { return e.name == identity; }));
+    // Later copies of the profile's key under names that compare equal
+    // ("/" for "\\", other case), the first with the first copy's data.
+    std::vector<ArchiveEntry> same = twice, other = twice;
+    bool first = true;
+    for (size_t i = 0; i < twice.size(); ++i) {
+        if (twice[i].name != identity) continue;
+        if (!first) {
+            same[i].data = EntryNamed(twice, identity).data, same[i].name = kTop + "\\OUTLOOK\\Identity.txt";
+            other[i].name = kTop + "/Outlook/identity.TXT";
+        }
+        first = false;
+    }
+    ASSERT_TRUE(WriteArchiveEntries(target / "same.vlb", same) && WriteArchiveEntries(target / "other.vlb", other));
+
+    for (const std::string name : {"same.vlb", "other.vlb", "Outlook.vlb"}) {
+        SCOPED_TRACE(name);
+        const bool differs = name != "same.vlb";
+        const size_t seen = NewLog().size();
+        EXPECT_EQ((std::vector<std::string>{"Outlook", "  Accounts", "  Messages"}), CatalogueOf(target / name));
+        ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, ProfileKey(kNt, "Outlook").c_str()));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, ProfileKey(kLegacy, "Outlook"), "changed", "x"));
+        const std::string legacyNow = KeyOf(ProfileKey(kLegacy, "Outlook"));
+        EXPECT_EQ(differs ? 0 : 1, RestoreEverything(target / name)) << NewLog();
+        EXPECT_EQ(ntTree, KeyOf(ProfileKey(kNt, "Outlook")));   // the first copy, under the first root
+        EXPECT_EQ(legacyNow, KeyOf(ProfileKey(kLegacy, "Outlook")));
+        const std::string log = NewLog().substr(seen);
+        EXPECT_EQ(differs ? 1u : 0u, LinesWith(log, " lands on the same file as " + identity).size()) << log;
+        EXPECT_FALSE(LinesWith(log, "duplicates").empty()) << log;   // the data files, archived twice
+    }
+}
+
+// The data folder is where Outlook's files go: the same check as every
+// folder a restore writes into, whatever the user's settings name.
+TEST_F(WrenmarkTest, ADataFolderOutsideOrdinaryFoldersRestoresNoFile) {
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    auto special = [](int csidl) {
+        char path[MAX_PATH] = {};
+        EXPECT_TRUE(SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE)) << csidl;
+        return std::string(path);
+    };
+    // Relative names would resolve in the current folder: make it a scratch one.
+    char current[MAX_PATH] = {};
+    ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, current));
+    ASSERT_TRUE(SetCurrentDirectoryA(profile.Path().c_str()));
+    const std::string roots[] = {special(CSIDL_STARTUP), special(CSIDL_WINDOWS) + "\\Mail", special(CSIDL_SYSTEM),
+                                 special(CSIDL_PROGRAM_FILES) + "\\Mail", "Mail", profile / "Mail\\..\\Mail",
+                                 profile / "Mail.", profile / "AUX"};
+    for (const std::string& root : roots) {
+        SCOPED_TRACE(root);
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                              "Local AppData", root, REG_EXPAND_SZ));
+        // The shell names only a folder that exists.
+        const bool made = !DirExistsAt(root) && MakeDirs(root);
+        const size_t seen = NewLog().size();
+        EXPECT_EQ(0, RestoreEverything(Archive()));
+        const std::string log = NewLog().substr(seen);
+        EXPECT_EQ(1u, LinesWith(log, "Refused to restore messages into the data folder " + root + "\\Microsoft\\Outlook:").size()) << log;
+        EXPECT_FALSE(LinesWith(log, "Failed to restore " + kTop + "\\Outlook\\Messages\\Outlook.pst").empty()) << log;
+        EXPECT_FALSE(FileExistsAt(root + "\\Microsoft\\Outlook\\Outlook.pst"));
+        if (made) EXPECT_TRUE(RemoveTree(root));
+    }
+    ASSERT_TRUE(SetCurrentDirectoryA(current));
 }
