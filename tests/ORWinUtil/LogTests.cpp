@@ -46,6 +46,19 @@ TEST(Log, LevelsAndLineFormat) {
     const std::string first = "\tError\tThing.cpp, 42\tfailed with 5 on x,||again|\r\n";
     EXPECT_EQ(first, text.substr(19, first.size()));
     EXPECT_NE(std::string::npos, text.find("\t" + std::string(1024, 'x') + "\r\n"));
+
+    // A name from an archive can neither start a line of its own nor send a
+    // terminal escape: every control byte is written as \xNN, characters of
+    // the code page stay as they are.
+    ASSERT_TRUE(log.OpenLogFile(path.c_str(), true));
+    log.LogError("Refused %s.", "In\x1b[2Jbox\t\x7f\x01\xe9t\xe9\x1b]0;title\x07");
+    std::string escapes;
+    for (int i = 0; i < 1024; ++i) escapes += "\\x01";
+    log.LogError("%s", std::string(1500, '\x01').c_str());   // cut at 1024, then each byte escaped
+    text = Contents(path);
+    EXPECT_NE(std::string::npos, text.find("\tRefused In\\x1b[2Jbox\\x09\\x7f\\x01\xe9t\xe9\\x1b]0;title\\x07.\r\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("\t" + escapes + "\r\n"));
+    for (unsigned char c : text) EXPECT_TRUE(c >= 0x20 || c == '\t' || c == '\r' || c == '\n') << static_cast<int>(c);
 }
 
 // The position is taken in the same locked step as the line it belongs to.

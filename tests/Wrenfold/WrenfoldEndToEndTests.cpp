@@ -459,3 +459,34 @@ TEST_F(WrenfoldTest, WithoutAnAddressBookLocationTheBookGoesToItsDefaultPlace) {
     EXPECT_TRUE(GetString(HKEY_CURRENT_USER, location, "", named));
     EXPECT_EQ(elsewhere, named);
 }
+
+// A link inside a store (Wine shows a Unix symbolic link as a reparse point,
+// as Windows shows a junction) is not followed by a backup, even when it
+// loops back to the store, and is named in the log.
+TEST_F(WrenfoldTest, LinksInAStoreAreNotBackedUp) {
+    const std::string store = mailfixture::ExpandedStoreFolder(profile.Path(), Identity("Main Identity"));
+    ScratchFolder outside;
+    ASSERT_TRUE(WriteFileBytes(outside / "elsewhere.dbx", "not this store's mail"));
+    if (!MakeSymbolicLink(store + "\\Linked", outside.Path())) GTEST_SKIP() << "no symbolic links on this system";
+    struct Unlink {
+        std::vector<std::string> links;
+        ~Unlink() {
+            for (const std::string& link : links) EXPECT_TRUE(RemoveSymbolicLink(link)) << link;
+        }
+    } made{{store + "\\Linked"}};
+    ASSERT_TRUE(MakeSymbolicLink(store + "\\Loop", store));
+    made.links.push_back(store + "\\Loop");
+    StartPlugIn();
+    Find(BackupList(), "Main Identity")->Enable();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::vector<std::string> entries = ListArchive(Archive());
+    for (const std::string& name : entries) {
+        EXPECT_EQ(std::string::npos, name.find("Linked")) << name;
+        EXPECT_EQ(std::string::npos, name.find("Loop")) << name;
+    }
+    EXPECT_TRUE(Contains(entries, IdentityFolder(Identity("Main Identity")) + "\\Messages\\Inbox.dbx"));
+    const std::string log = NewLog();
+    EXPECT_EQ(1u, LinesWith(log, "Skipped the link " + store + "\\Linked.").size()) << log;
+    EXPECT_EQ(1u, LinesWith(log, "Skipped the link " + store + "\\Loop.").size()) << log;
+    EXPECT_EQ(std::vector<std::string>{"elsewhere.dbx"}, Listing(outside.Path()));
+}

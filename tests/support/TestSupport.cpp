@@ -252,3 +252,54 @@ std::string WinePath(const char* unixPath) {
     return path;
 }
 }  // namespace testsupport
+
+namespace testsupport {
+namespace {
+// Wine maps Windows paths to Unix ones and starts Unix programs: links are
+// made and removed by ln and rm, as a user of the machine would.
+std::string UnixPath(const std::string& path) {
+    typedef char*(CDECL * PFN_UnixName)(LPCWSTR);
+    PFN_UnixName unixName =
+        reinterpret_cast<PFN_UnixName>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+    wchar_t wide[MAX_PATH] = {};
+    if (!unixName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)) return std::string();
+    char* name = unixName(wide);
+    std::string result = name ? name : "";
+    if (name) HeapFree(GetProcessHeap(), 0, name);
+    return result.find('"') == std::string::npos ? result : std::string();
+}
+
+// Runs the Unix program with the arguments (quoted), then waits until the
+// path has (or no longer has) the reparse-point attribute: Wine does not
+// wait for a Unix process.
+bool RunUnixProgram(const char* program, const std::vector<std::string>& arguments, const std::string& path,
+                    bool linkWanted) {
+    std::string command = program;
+    for (const std::string& argument : arguments) {
+        if (argument.empty()) return false;
+        command += " \"" + argument + "\"";
+    }
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION process = {};
+    const std::string image = std::string("Z:") + program;
+    if (!CreateProcessA(image.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 250; ++i, Sleep(20)) {
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        bool isLink = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        if (isLink == linkWanted) return true;
+    }
+    return false;
+}
+}  // namespace
+
+bool MakeSymbolicLink(const std::string& link, const std::string& target) {
+    return RunUnixProgram("/bin/ln", {"-s", UnixPath(target), UnixPath(link)}, link, true);
+}
+
+bool RemoveSymbolicLink(const std::string& link) {
+    return RunUnixProgram("/bin/rm", {UnixPath(link)}, link, false);
+}
+}  // namespace testsupport

@@ -73,3 +73,10 @@ namespace testsupport {
 // A path of the Linux build tree as Wine sees it (through drive Z:).
 std::string WinePath(const char* unixPath);
 }  // namespace testsupport
+
+namespace testsupport {
+// A Unix symbolic link at link (a Windows path) to target, made under Wine,
+// where it shows as a reparse point. False where it cannot be made.
+bool MakeSymbolicLink(const std::string& link, const std::string& target);
+bool RemoveSymbolicLink(const std::string& link);
+}  // namespace testsupport
