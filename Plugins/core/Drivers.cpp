@@ -113,10 +113,10 @@ void FormatBytes(ULONGLONG bytes, char (&out)[32]) {
 
 bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
 
-// Names the drive and the room on it when a backup could not be completed, so
-// that a full drive is said as such. error is the failing step's own error
-// when it has one; an item's failure leaves it unknown (0), and then a drive
-// with less than a megabyte left counts as full.
+// Says a full target drive as such when a backup could not be completed,
+// with what the backup had written there and the room left. error is the
+// failing step's own error when it has one; an item's failure leaves it
+// unknown (0), and then a drive with less than a megabyte left counts as full.
 void LogTargetSpace(const std::string& target, const CBackupScratch& scratch, DWORD error) {
     const std::string drive = target.size() >= 2 && target[1] == ':' ? target.substr(0, 2) : target;
     ULARGE_INTEGER available = {}, total = {}, free = {};
@@ -125,15 +125,12 @@ void LogTargetSpace(const std::string& target, const CBackupScratch& scratch, DW
                   static_cast<int>(GetLastError()));
         return;
     }
+    if (!IsDiskFull(error) && available.QuadPart >= 1024 * 1024) return;
     char written[32], left[32];
     FormatBytes(scratch.WrittenBytes(), written);
     FormatBytes(available.QuadPart, left);
-    if (IsDiskFull(error) || available.QuadPart < 1024 * 1024)
-        LOG_ERROR("The drive %s is full: the backup needs more than the %s it wrote there, %s free on %s.",
-                  drive.c_str(), written, left, drive.c_str());
-    else
-        LOG_ERROR("The backup wrote %s to %s before it stopped; %s free on %s.", written, target.c_str(), left,
-                  drive.c_str());
+    LOG_ERROR("The drive %s is full: the backup needs more than the %s it wrote there, %s free on %s.",
+              drive.c_str(), written, left, drive.c_str());
 }
 
 // Keeps what a backup could save when some of it failed: a complete archive

@@ -104,6 +104,9 @@ store_on_small_drive() {
 first_backup() {   # the previous archive, in C:\VelmoraResource\Backup
   run "$demo" backup "$win\\Backup" >/dev/null || { echo "first backup failed"; exit 1; }
   archive="$work/Backup/Outlook Express.vlb"
+  # New mail since: a restore that replaced Inbox.dbx would lose it.
+  cp "$store/Inbox.dbx" "$work/Inbox.backed-up"
+  printf 'a message that came after the backup' >>"$store/Inbox.dbx"
   cp -a "$store" "$work/store-copy"
   # The plug-in's log, in the Application Data folder of this prefix's layout.
   log="$(find "$profile" -path '*/Velmora/Wrenfold.log' | head -1)"
@@ -219,14 +222,12 @@ case "$case" in
     attrib_ro() { run attrib "$1" 'C:\users\'"$(whoami)"'\Local Settings\Application Data\Identities\{C9F3D3A4-18E6-4D2B-9A1B-4F6E2C8D1A10}\Microsoft\Outlook Express\Inbox.dbx' >/dev/null; }
     attrib_ro +r
     first_backup
-    attrib_ro -r
-    printf 'changed since the backup' >>"$store/Inbox.dbx"
     attrib_ro +r
     log_mark
     run "$demo" restore "$win\\Backup\\Outlook Express.vlb" >"$work/demo.out" 2>&1
     restored=$?
     if [ $restored -eq 0 ]; then
-      check "the read-only file is restored" cmp -s "$work/store-copy/Inbox.dbx" "$store/Inbox.dbx"
+      check "the read-only file is restored" cmp -s "$work/Inbox.backed-up" "$store/Inbox.dbx"
       check "and stays read-only" read_only "$store/Inbox.dbx"
     else
       check "Restore returns 0" returned_zero "Restore()"
