@@ -154,6 +154,28 @@ bool HasRoomFor(const ZipEntryInfo& info, const char* folder) {
     return false;
 }
 
+// Why an entry could not be extracted: its write failed (a full drive named
+// with the room left on it), or its data is damaged in the archive.
+void ReportExtractFailure(const ZipEntryInfo& info, const char* folder, DWORD writeError) {
+    if (!writeError) {
+        LOG_ERROR("The entry %s is damaged in the backup file: its data cannot be read back whole.", info.name);
+        return;
+    }
+    ULARGE_INTEGER available = {};
+    char volume[MAX_PATH] = {};
+    if ((writeError == ERROR_DISK_FULL || writeError == ERROR_HANDLE_DISK_FULL) &&
+        GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) {
+        if (!GetVolumePathNameA(folder, volume, MAX_PATH)) JoinText(volume, folder);
+        char needed[24], free[24];
+        snprintf(needed, sizeof(needed), "%llu", static_cast<unsigned long long>(info.uncompressedSize));
+        snprintf(free, sizeof(free), "%llu", static_cast<unsigned long long>(available.QuadPart));
+        LOG_ERROR("The drive %s is full: restoring %s needs %s bytes, %s bytes free.", volume, info.name, needed,
+                  free);
+        return;
+    }
+    LOG_ERROR("Failed to write %s with error = %d.", info.name, static_cast<int>(writeError));
+}
+
 // Little-endian fields of zip headers.
 DWORD Get16(const unsigned char* p) { return p[0] | (p[1] << 8); }
 DWORD Get32(const unsigned char* p) { return Get16(p) | (Get16(p + 2) << 16); }
@@ -441,15 +463,24 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination) {
     CTempFile temp;
     if (!temp.Create(folder)) return false;
     CUnzEntry entry(static_cast<unzFile>(m_unzip));
-    if (!entry.OpenRaw() || !CopyEntryData(info, temp.Handle()) || !entry.Close()) return false;
+    DWORD writeError = 0;
+    if (!entry.OpenRaw() || !CopyEntryData(info, temp.Handle(), writeError) || !entry.Close()) {
+        if (!(m_stop && *m_stop)) ReportExtractFailure(info, folder, writeError);
+        return false;
+    }
     SetTimesFromDos(temp.Handle(), info.dosDate);
-    return temp.CommitTo(destination);
+    if (!temp.CommitTo(destination)) return false;
+    // The replaced file's attributes went with it; the read-only bit is the
+    // one the file had when it was backed up.
+    if (info.externalAttributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesA(destination, FILE_ATTRIBUTE_READONLY | (GetFileAttributesA(destination) & FILE_ATTRIBUTE_ARCHIVE));
+    return true;
 }
 
 // Inflates (or copies) the open entry into the file. Succeeds only when the
 // data ends exactly at the declared size with the declared CRC-32; never
 // writes more than the declared size.
-bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file) {
+bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file, DWORD& writeError) {
     unzFile unzip = static_cast<unzFile>(m_unzip);
     z_stream& stream = m_work->stream;
     bool deflated = info.compressionMethod == Z_DEFLATED;
@@ -462,7 +493,9 @@ bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file) {
         if (total > info.uncompressedSize) return false;
         crc = crc32(crc, data, size);
         DWORD written = 0;
-        return size == 0 || (WriteFile(file, data, size, &written, nullptr) && written == size);
+        if (size == 0 || (WriteFile(file, data, size, &written, nullptr) && written == size)) return true;
+        writeError = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+        return false;
     };
 
     bool ended = !deflated;
