@@ -119,8 +119,10 @@ bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR
 // unknown (0), and then a drive with less than a megabyte left counts as full.
 void LogTargetSpace(const std::string& target, const CBackupScratch& scratch, DWORD error) {
     const std::string drive = target.size() >= 2 && target[1] == ':' ? target.substr(0, 2) : target;
-    ULARGE_INTEGER available = {}, total = {}, free = {};
-    if (!GetDiskFreeSpaceExA((target + "\\").c_str(), &available, &total, &free)) {
+    // A share's name must end with a backslash.
+    const std::string folder = !target.empty() && target.back() == '\\' ? target : target + "\\";
+    ULARGE_INTEGER available = {};
+    if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) {
         LOG_ERROR("Failed to find the free space on %s with error = %d.", drive.c_str(),
                   static_cast<int>(GetLastError()));
         return;
