@@ -469,12 +469,7 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination) {
         return false;
     }
     SetTimesFromDos(temp.Handle(), info.dosDate);
-    if (!temp.CommitTo(destination)) return false;
-    // The replaced file's attributes went with it; the read-only bit is the
-    // one the file had when it was backed up.
-    if (info.externalAttributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesA(destination, FILE_ATTRIBUTE_READONLY | (GetFileAttributesA(destination) & FILE_ATTRIBUTE_ARCHIVE));
-    return true;
+    return temp.CommitTo(destination);
 }
 
 // Inflates (or copies) the open entry into the file. Succeeds only when the
