@@ -137,6 +137,16 @@ bool HasExtension(const char* name, const char* extension) {
     return dot && _stricmp(dot + 1, extension) == 0;
 }
 
+void LogNoRoomFor(const ZipEntryInfo& info, const char* folder, ULONGLONG available) {
+    char volume[MAX_PATH] = {};
+    if (!GetVolumePathNameA(folder, volume, MAX_PATH)) JoinText(volume, folder);
+    char needed[24], free[24];
+    snprintf(needed, sizeof(needed), "%llu", static_cast<unsigned long long>(info.uncompressedSize));
+    snprintf(free, sizeof(free), "%llu", static_cast<unsigned long long>(available));
+    LOG_ERROR("Not enough free space on %s to restore %s: %s bytes needed, %s bytes free.", volume, info.name,
+              needed, free);
+}
+
 // An entry that declares more than the drive has free is not started: it
 // could only fail part-way, after filling the disk the mail client needs.
 // When the free space cannot be read, the extraction is tried.
@@ -144,36 +154,21 @@ bool HasRoomFor(const ZipEntryInfo& info, const char* folder) {
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr) || info.uncompressedSize <= available.QuadPart)
         return true;
-    char volume[MAX_PATH] = {};
-    if (!GetVolumePathNameA(folder, volume, MAX_PATH)) JoinText(volume, folder);
-    char needed[24], free[24];
-    snprintf(needed, sizeof(needed), "%llu", static_cast<unsigned long long>(info.uncompressedSize));
-    snprintf(free, sizeof(free), "%llu", static_cast<unsigned long long>(available.QuadPart));
-    LOG_ERROR("Not enough free space on %s to restore %s: %s bytes needed, %s bytes free.", volume, info.name,
-              needed, free);
+    LogNoRoomFor(info, folder, available.QuadPart);
     return false;
 }
 
 // Why an entry could not be extracted: its write failed (a full drive named
 // with the room left on it), or its data is damaged in the archive.
 void ReportExtractFailure(const ZipEntryInfo& info, const char* folder, DWORD writeError) {
-    if (!writeError) {
+    ULARGE_INTEGER available;
+    if (!writeError)
         LOG_ERROR("The entry %s is damaged in the backup file: its data cannot be read back whole.", info.name);
-        return;
-    }
-    ULARGE_INTEGER available = {};
-    char volume[MAX_PATH] = {};
-    if ((writeError == ERROR_DISK_FULL || writeError == ERROR_HANDLE_DISK_FULL) &&
-        GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr)) {
-        if (!GetVolumePathNameA(folder, volume, MAX_PATH)) JoinText(volume, folder);
-        char needed[24], free[24];
-        snprintf(needed, sizeof(needed), "%llu", static_cast<unsigned long long>(info.uncompressedSize));
-        snprintf(free, sizeof(free), "%llu", static_cast<unsigned long long>(available.QuadPart));
-        LOG_ERROR("The drive %s is full: restoring %s needs %s bytes, %s bytes free.", volume, info.name, needed,
-                  free);
-        return;
-    }
-    LOG_ERROR("Failed to write %s with error = %d.", info.name, static_cast<int>(writeError));
+    else if ((writeError == ERROR_DISK_FULL || writeError == ERROR_HANDLE_DISK_FULL) &&
+             GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
+        LogNoRoomFor(info, folder, available.QuadPart);
+    else
+        LOG_ERROR("Failed to write %s with error = %d.", info.name, static_cast<int>(writeError));
 }
 
 // Little-endian fields of zip headers.
