@@ -3,6 +3,7 @@
 //   OEDemo [plug-in] backup <folder>     every identity with every item
 //   OEDemo [plug-in] restore <archive>   every identity of the archive
 //   OEDemo list <archive>                the archive's entries in stored order
+// A restore can pause between InitRestore and Restore (VELMORA_DEMO_RESUME_FILE).
 // The plug-in is the library's base name, Wrenfold unless given (Wrenmark).
 // The home directory is HKLM "Software\Orridge\Velmora" "Velmora Home".
 #include <windows.h>
@@ -64,6 +65,16 @@ private:
     CLibrary m_library;
 };
 
+// With VELMORA_DEMO_RESUME_FILE set, a restore waits after InitRestore until
+// that file exists (at most two minutes), so that a test can change the
+// archive in between.
+void WaitForResumeFile() {
+    char file[MAX_PATH] = {};
+    DWORD length = GetEnvironmentVariableA("VELMORA_DEMO_RESUME_FILE", file, sizeof(file));
+    if (length == 0 || length >= sizeof(file)) return;
+    for (int waited = 0; waited < 1200 && GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES; ++waited) Sleep(100);
+}
+
 int List(const char* archive) {
     CUnzipper unzipper;
     if (!unzipper.OpenArchive(archive)) {
@@ -102,6 +113,8 @@ int main(int argc, char** argv) {
     } else if (strcmp(argv[1], "restore") == 0) {
         result = plugIn.Call<PFN_InitRestore>("InitRestore")(argv[2]);
         printf("InitRestore(%s) returned %d\n", argv[2], result);
+        fflush(stdout);
+        if (result == 1) WaitForResumeFile();
         if (result == 1) {
             plugIn.Print(kRestoreSide, "in the archive");
             plugIn.Call<PFN_Enable>("Enable")();

@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "BackupItems.h"
 #include "FileUtil.h"
+#include "Handles.h"
 #include "Log.h"
 #include "MailPlugIn.h"
 #include "MoveReplace.h"
@@ -60,15 +62,78 @@ public:
     bool Publish(const std::string& archive) {
         if (!MoveFileReplacing(m_tempArchive.c_str(), archive.c_str())) return false;
         SetFileAttributesA(archive.c_str(), FILE_ATTRIBUTE_NORMAL);
+        m_published = archive;
         m_tempArchive.clear();
         return true;
     }
+    // What this backup has put on the target drive so far.
+    ULONGLONG WrittenBytes() const {
+        return FileBytes(m_tempArchive.empty() ? m_published : m_tempArchive) + TreeBytes(m_stageRoot);
+    }
 
 private:
+    static ULONGLONG FileBytes(const std::string& path) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+        return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    // Links are not followed, as the staging copy never makes any.
+    static ULONGLONG TreeBytes(const std::string& folder) {
+        if (folder.empty() || folder.size() + 4 >= MAX_PATH) return 0;
+        WIN32_FIND_DATAA found;
+        CFindHandle find;
+        if (!find.First((folder + "\\*").c_str(), found)) return 0;
+        ULONGLONG total = 0;
+        do {
+            if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0 ||
+                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                total += TreeBytes(folder + "\\" + found.cFileName);
+            else
+                total += (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        } while (find.Next(found));
+        return total;
+    }
+
     std::string m_target;
     std::string m_tempArchive;
     std::string m_stageRoot;
+    std::string m_published;
 };
+
+// "12 KB" below 10 MB, "34 MB" above.
+void FormatBytes(ULONGLONG bytes, char (&out)[32]) {
+    const ULONGLONG kb = 1024, mb = kb * 1024;
+    if (bytes < 10 * mb)
+        snprintf(out, sizeof(out), "%llu KB", static_cast<unsigned long long>((bytes + kb - 1) / kb));
+    else
+        snprintf(out, sizeof(out), "%llu MB", static_cast<unsigned long long>((bytes + mb - 1) / mb));
+}
+
+bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+
+// Says a full target drive as such when a backup could not be completed,
+// with what the backup had written there and the room left. error is the
+// failing step's own error when it has one; an item's failure leaves it
+// unknown (0), and then a drive with less than a megabyte left counts as full.
+void LogTargetSpace(const std::string& target, const CBackupScratch& scratch, DWORD error) {
+    const std::string drive = target.size() >= 2 && target[1] == ':' ? target.substr(0, 2) : target;
+    // A share's name must end with a backslash.
+    const std::string folder = !target.empty() && target.back() == '\\' ? target : target + "\\";
+    ULARGE_INTEGER available = {};
+    if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) {
+        LOG_ERROR("Failed to find the free space on %s with error = %d.", drive.c_str(),
+                  static_cast<int>(GetLastError()));
+        return;
+    }
+    if (!IsDiskFull(error) && available.QuadPart >= 1024 * 1024) return;
+    char written[32], left[32];
+    FormatBytes(scratch.WrittenBytes(), written);
+    FormatBytes(available.QuadPart, left);
+    LOG_ERROR("The drive %s is full: the backup needs more than the %s it wrote there, %s free on %s.",
+              drive.c_str(), written, left, drive.c_str());
+}
 
 // Keeps what a backup could save when some of it failed: a complete archive
 // with failures never replaces an existing archive (which may hold what this
@@ -95,6 +160,7 @@ int BackupWorker(WorkerContext* context) {
     SetProgressPosition(context, 0);
 
     bool result = false;
+    DWORD error = 0;   // of the step that failed, when it tells
     {
         CBackupScratch scratch(target);
         CZipper zipper;
@@ -118,16 +184,21 @@ int BackupWorker(WorkerContext* context) {
                 if (IsTerminationRequested(context)) {
                     LOG_ERROR("The backup was cancelled; the existing backup file is kept.");
                 } else if (!WriteSystemSummary(summary) || !zipper.AddFile(summary.c_str(), false)) {
+                    error = GetLastError();
                     LOG_ERROR("Failed to write system info.");
                 } else if (!zipper.CloseArchive()) {
-                    LOG_ERROR("Failed to close Zip file %s.", scratch.TempArchive().c_str());
+                    error = GetLastError();
+                    LOG_ERROR("Failed to close Zip file %s with error = %d.", scratch.TempArchive().c_str(),
+                              static_cast<int>(error));
                 } else {
                     bool complete = GetItemFailureCount() == 0;
                     result = PublishArchive(scratch, target, complete) && complete;
+                    if (!result) error = GetLastError();
                 }
             }
         }
         zipper.CloseArchive();
+        if (!result && !IsTerminationRequested(context)) LogTargetSpace(target, scratch, error);
     }
 
     SetProgressStatus(context, LoadPlugInString(kStringBackupDone));

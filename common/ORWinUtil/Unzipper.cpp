@@ -137,6 +137,16 @@ bool HasExtension(const char* name, const char* extension) {
     return dot && _stricmp(dot + 1, extension) == 0;
 }
 
+void LogNoRoomFor(const ZipEntryInfo& info, const char* folder, ULONGLONG available) {
+    char volume[MAX_PATH] = {};
+    if (!GetVolumePathNameA(folder, volume, MAX_PATH)) JoinText(volume, folder);
+    char needed[24], free[24];
+    snprintf(needed, sizeof(needed), "%llu", static_cast<unsigned long long>(info.uncompressedSize));
+    snprintf(free, sizeof(free), "%llu", static_cast<unsigned long long>(available));
+    LOG_ERROR("Not enough free space on %s to restore %s: %s bytes needed, %s bytes free.", volume, info.name,
+              needed, free);
+}
+
 // An entry that declares more than the drive has free is not started: it
 // could only fail part-way, after filling the disk the mail client needs.
 // When the free space cannot be read, the extraction is tried.
@@ -144,14 +154,21 @@ bool HasRoomFor(const ZipEntryInfo& info, const char* folder) {
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr) || info.uncompressedSize <= available.QuadPart)
         return true;
-    char volume[MAX_PATH] = {};
-    if (!GetVolumePathNameA(folder, volume, MAX_PATH)) JoinText(volume, folder);
-    char needed[24], free[24];
-    snprintf(needed, sizeof(needed), "%llu", static_cast<unsigned long long>(info.uncompressedSize));
-    snprintf(free, sizeof(free), "%llu", static_cast<unsigned long long>(available.QuadPart));
-    LOG_ERROR("Not enough free space on %s to restore %s: %s bytes needed, %s bytes free.", volume, info.name,
-              needed, free);
+    LogNoRoomFor(info, folder, available.QuadPart);
     return false;
+}
+
+// Why an entry could not be extracted: its write failed (a full drive named
+// with the room left on it), or its data is damaged in the archive.
+void ReportExtractFailure(const ZipEntryInfo& info, const char* folder, DWORD writeError) {
+    ULARGE_INTEGER available;
+    if (!writeError)
+        LOG_ERROR("The entry %s is damaged in the backup file: its data cannot be read back whole.", info.name);
+    else if ((writeError == ERROR_DISK_FULL || writeError == ERROR_HANDLE_DISK_FULL) &&
+             GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
+        LogNoRoomFor(info, folder, available.QuadPart);
+    else
+        LOG_ERROR("Failed to write %s with error = %d.", info.name, static_cast<int>(writeError));
 }
 
 // Little-endian fields of zip headers.
@@ -441,7 +458,11 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination) {
     CTempFile temp;
     if (!temp.Create(folder)) return false;
     CUnzEntry entry(static_cast<unzFile>(m_unzip));
-    if (!entry.OpenRaw() || !CopyEntryData(info, temp.Handle()) || !entry.Close()) return false;
+    DWORD writeError = 0;
+    if (!entry.OpenRaw() || !CopyEntryData(info, temp.Handle(), writeError) || !entry.Close()) {
+        if (!(m_stop && *m_stop)) ReportExtractFailure(info, folder, writeError);
+        return false;
+    }
     SetTimesFromDos(temp.Handle(), info.dosDate);
     return temp.CommitTo(destination);
 }
@@ -449,7 +470,7 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination) {
 // Inflates (or copies) the open entry into the file. Succeeds only when the
 // data ends exactly at the declared size with the declared CRC-32; never
 // writes more than the declared size.
-bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file) {
+bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file, DWORD& writeError) {
     unzFile unzip = static_cast<unzFile>(m_unzip);
     z_stream& stream = m_work->stream;
     bool deflated = info.compressionMethod == Z_DEFLATED;
@@ -462,7 +483,9 @@ bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file) {
         if (total > info.uncompressedSize) return false;
         crc = crc32(crc, data, size);
         DWORD written = 0;
-        return size == 0 || (WriteFile(file, data, size, &written, nullptr) && written == size);
+        if (size == 0 || (WriteFile(file, data, size, &written, nullptr) && written == size)) return true;
+        writeError = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+        return false;
     };
 
     bool ended = !deflated;

@@ -83,7 +83,8 @@ private:
     bool SkipToExtension(const char* extension);
     bool IsSafeToExtract(const ZipEntryInfo& info);
     bool ExtractTo(const ZipEntryInfo& info, const char* destination);
-    bool CopyEntryData(const ZipEntryInfo& info, HANDLE file);
+    // writeError: the failing write's error, 0 when no write failed.
+    bool CopyEntryData(const ZipEntryInfo& info, HANDLE file, DWORD& writeError);
 
     std::unique_ptr<Work> m_work;
     void* m_unzip = nullptr;              // minizip unzFile
