@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "ArchiveVerifier.h"
 #include "BackupItems.h"
 #include "FileUtil.h"
 #include "Log.h"
@@ -95,6 +96,7 @@ int BackupWorker(WorkerContext* context) {
     SetProgressPosition(context, 0);
 
     bool result = false;
+    ArchiveCheck check;
     {
         CBackupScratch scratch(target);
         CZipper zipper;
@@ -121,7 +123,8 @@ int BackupWorker(WorkerContext* context) {
                     LOG_ERROR("Failed to write system info.");
                 } else if (!zipper.CloseArchive()) {
                     LOG_ERROR("Failed to close Zip file %s.", scratch.TempArchive().c_str());
-                } else {
+                } else if (VerifyWrittenArchive(scratch.TempArchive().c_str(), zipper, check,
+                                                &context->terminationRequested)) {
                     bool complete = GetItemFailureCount() == 0;
                     result = PublishArchive(scratch, target, complete) && complete;
                 }
@@ -129,6 +132,7 @@ int BackupWorker(WorkerContext* context) {
         }
         zipper.CloseArchive();
     }
+    LogArchiveCheck(check);
 
     SetProgressStatus(context, LoadPlugInString(kStringBackupDone));
     SetProgressPosition(context, 100);
