@@ -92,6 +92,41 @@ expect 1 "is damaged at the entry" restore "$win\\Damaged\\Outlook Express.vlb" 
 run "$build/bin/MailFixtureTool.exe" snapshot "$win\\after.txt"
 cmp -s "$work/before.txt" "$work/after.txt" || fail "the refused restore changed the installation"
 
+echo "== An archive made for another user: the plug-in's own message box, exit code 1"
+mkdir -p "$work/Other"
+python3 - "$work/Backup/Outlook Express.vlb" "$work/Other/Outlook Express.vlb" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as source, zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as target:
+    for info in source.infolist():
+        data = source.read(info)
+        if info.filename.endswith("summary.txt"):
+            data = b"".join(b"User_Name: somebody else\r\n" if line.startswith(b"User_Name:") else line
+                            for line in data.splitlines(True))
+        target.writestr(info, data)
+PY
+run "$cmd" restore "$win\\Other\\Outlook Express.vlb" --yes >"$work/other.txt" 2>&1 &
+pid=$!
+box=""
+for _ in $(seq 150); do
+  box="$(xdotool search --onlyvisible --class 'velmoracmd.exe' 2>/dev/null | head -1)"
+  [ -n "$box" ] && break
+  sleep 0.2
+done
+if [ -n "$box" ]; then
+  sleep 0.5
+  xdotool windowactivate --sync "$box" >/dev/null 2>&1; xdotool key Return
+else
+  fail "no message box for an archive of another user"
+fi
+for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.2; done
+kill -0 $pid 2>/dev/null && { kill $pid; fail "the restore did not end after its message box"; }
+wait $pid
+rc=$?
+[ "$rc" = 1 ] || fail "the restore of another user's archive exited with $rc: $(cat "$work/other.txt")"
+grep -qF "Failed to initialize Outlook Express for restoration" "$work/other.txt" || fail "no failure named: $(cat "$work/other.txt")"
+run "$build/bin/MailFixtureTool.exe" snapshot "$win\\after.txt"
+cmp -s "$work/before.txt" "$work/after.txt" || fail "the refused restore changed the installation"
+
 echo "== A declined restore changes nothing"
 out="$(echo n | run "$cmd" restore "$archive" 2>&1)"
 rc=$?
