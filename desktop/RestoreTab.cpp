@@ -5,6 +5,7 @@
 #include "EngineHost.h"
 #include "EnginePlugIn.h"
 #include "Log.h"
+#include "ProgramStartup.h"
 #include "ResourceModule.h"
 #include "RestoreWarningDlg.h"
 #include "VelmoraApp.h"
@@ -14,17 +15,7 @@
 CRestoreTab::CRestoreTab() : CPlugInPage(IDD_RESTORE_TAB) {}
 
 std::string CRestoreTab::ApplicationName(const std::string& archivePath) {
-    size_t slash = archivePath.find_last_of("\\/");
-    std::string name = slash == std::string::npos ? archivePath : archivePath.substr(slash + 1);
-    size_t dot = name.rfind('.');
-    if (dot != std::string::npos) name.erase(dot);
-    // A backup that could not save everything is kept under this name; it
-    // still belongs to its mail client.
-    static const char kIncomplete[] = " (incomplete)";
-    const size_t suffix = sizeof(kIncomplete) - 1;
-    if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kIncomplete) == 0)
-        name.erase(name.size() - suffix);
-    return name;
+    return ClientNameOfArchive(archivePath);
 }
 
 BOOL CRestoreTab::OnInitDialog() {

@@ -6,6 +6,7 @@
 #include "Handles.h"
 #include "Log.h"
 #include "ProductSettings.h"
+#include "ProgramStartup.h"
 #include "ResourceModule.h"
 #include "VelmoraDlg.h"
 #include "resource.h"
@@ -31,16 +32,6 @@ private:
     HRESULT m_result;
 };
 
-// Enables one privilege that the token holds. AdjustTokenPrivileges succeeds
-// also when the token does not hold it; only GetLastError tells.
-bool EnablePrivilege(HANDLE token, const char* name) {
-    TOKEN_PRIVILEGES privileges = {};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) return false;
-    if (!AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr)) return false;
-    return GetLastError() == ERROR_SUCCESS;
-}
 }  // namespace
 
 CVelmoraApp::CVelmoraApp() { s_app = this; }
@@ -79,7 +70,7 @@ void CVelmoraApp::EnableControls() {
 }
 
 const char* CVelmoraApp::SatelliteFileName(const std::string& languageCode) {
-    return languageCode == "KOR" ? "VLLocaleSatellite_KOR.dll" : "VLLocaleSatellite_ENU.dll";
+    return ::SatelliteFileName(languageCode);
 }
 
 std::string CVelmoraApp::ChooseLanguageCode() { return FindLanguageCode(); }
@@ -89,15 +80,7 @@ std::string CVelmoraApp::SatelliteDirectory() {
     return FindHomeDirectory(&fromRegistry);
 }
 
-bool CVelmoraApp::LoadSatellite() {
-    std::string path = SatelliteDirectory() + SatelliteFileName(ChooseLanguageCode());
-    if (path.size() >= MAX_PATH) return false;
-    // The satellite stays loaded for the rest of the process.
-    HMODULE satellite = LoadLibraryA(path.c_str());
-    if (!satellite) return false;
-    SetResourceModule(satellite);
-    return true;
-}
+bool CVelmoraApp::LoadSatellite() { return LoadProgramSatellite(); }
 
 INT_PTR CVelmoraApp::RunMainDialog() {
     m_mainThreadId = GetCurrentThreadId();

@@ -34,6 +34,19 @@ if ! run "$build/bin/PlugInCheck.exe"; then
   exit 1
 fi
 
+# The console program, as a scheduled task would run it: no window to answer.
+console="${home:-C:\\Program Files\\Velmora}\\VelmoraCmd.exe"
+echo "== An unattended backup and its verification: VelmoraCmd backup C:\\VelmoraDemo\\Nightly, then verify"
+rm -rf "$WINEPREFIX/drive_c/VelmoraDemo/Nightly" && mkdir -p "$WINEPREFIX/drive_c/VelmoraDemo/Nightly"
+run "$build/bin/MailFixtureTool.exe" setup >/dev/null || { echo "DEMO FAILED: the synthetic installation could not be set up"; exit 1; }
+if ! run "$console" backup 'C:\VelmoraDemo\Nightly' || ! run "$console" verify 'C:\VelmoraDemo\Nightly\Outlook Express.vlb' ||
+   ! run "$console" verify 'C:\VelmoraDemo\Nightly\Outlook.vlb'; then
+  run "$build/bin/MailFixtureTool.exe" remove >/dev/null
+  echo "DEMO FAILED: the unattended backup or its verification failed"
+  exit 1
+fi
+run "$build/bin/MailFixtureTool.exe" remove >/dev/null
+
 if [ -n "${VELMORA_USE_DISPLAY:-}" ]; then
   echo "== Starting Velmora on $DISPLAY with the synthetic mail installation (close it to end the demo)"
   run "$build/bin/MailFixtureTool.exe" setup >/dev/null || { echo "DEMO FAILED: the synthetic installation could not be set up"; exit 1; }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ArchiveVerifier.h"
 #include "BackupItems.h"
 #include "FileUtil.h"
 #include "Handles.h"
@@ -161,6 +162,7 @@ int BackupWorker(WorkerContext* context) {
 
     bool result = false;
     DWORD error = 0;   // of the step that failed, when it tells
+    ArchiveCheck check;
     {
         CBackupScratch scratch(target);
         CZipper zipper;
@@ -190,7 +192,8 @@ int BackupWorker(WorkerContext* context) {
                     error = GetLastError();
                     LOG_ERROR("Failed to close Zip file %s with error = %d.", scratch.TempArchive().c_str(),
                               static_cast<int>(error));
-                } else {
+                } else if (VerifyWrittenArchive(scratch.TempArchive().c_str(), zipper, check,
+                                                &context->terminationRequested)) {
                     bool complete = GetItemFailureCount() == 0;
                     result = PublishArchive(scratch, target, complete) && complete;
                     if (!result) error = GetLastError();
@@ -200,6 +203,7 @@ int BackupWorker(WorkerContext* context) {
         zipper.CloseArchive();
         if (!result && !IsTerminationRequested(context)) LogTargetSpace(target, scratch, error);
     }
+    LogArchiveCheck(check);
 
     SetProgressStatus(context, LoadPlugInString(kStringBackupDone));
     SetProgressPosition(context, 100);

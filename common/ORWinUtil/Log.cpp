@@ -7,7 +7,7 @@
 #include "ORRegistryUtil.h"
 
 namespace {
-const char* const kKindNames[] = {"", "Error", "Info", "DevInfo"};
+const char* const kKindNames[] = {"", "Error", "Info", "DevInfo", "Result"};
 }
 
 CLog::~CLog() { Close(); }
@@ -42,7 +42,7 @@ void CLog::SetSourcePosition(const char* sourcePath, int line) {
 }
 
 void CLog::WriteV(Kind kind, const char* format, va_list args) {
-    if (m_level < kind) return;
+    if (m_level < (kind == Result ? Error : kind)) return;
     DWORD savedError = GetLastError();
 
     char formatted[kMessageChars + 1] = {};

@@ -11,7 +11,8 @@
 
 class CLog {
 public:
-    enum Kind { Error = 1, Info = 2, DevInfo = 3 };
+    // Result: the outcome line of an operation, written whenever errors are.
+    enum Kind { Error = 1, Info = 2, DevInfo = 3, Result = 4 };
     static const int kMessageChars = 1024;   // longer messages are cut
 
     CLog() = default;
@@ -58,6 +59,7 @@ extern CLog g_Log;
 
 #define LOG_ERROR(...) g_Log.LogAt(__FILE__, __LINE__, CLog::Error, __VA_ARGS__)
 #define LOG_INFO(...) g_Log.LogAt(__FILE__, __LINE__, CLog::Info, __VA_ARGS__)
+#define LOG_RESULT(...) g_Log.LogAt(__FILE__, __LINE__, CLog::Result, __VA_ARGS__)
 #define LOG_DEVINFO(...) g_Log.LogAt(__FILE__, __LINE__, CLog::DevInfo, __VA_ARGS__)
 
 // Start-up configuration shared by every deliverable: the file

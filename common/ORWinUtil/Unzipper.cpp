@@ -32,6 +32,12 @@ bool SetTimesFromDos(HANDLE file, DWORD dosDateTime) {
            LocalFileTimeToFileTime(&local, &utc) && SetFileTime(file, &utc, nullptr, &utc);
 }
 
+// Only plain stored or deflated data; encrypted entries are not ours.
+bool HasPlainData(const ZipEntryInfo& info) {
+    if ((info.flags & 1) || (info.compressionMethod != 0 && info.compressionMethod != Z_DEFLATED)) return false;
+    return info.compressionMethod != 0 || info.compressedSize == info.uncompressedSize;
+}
+
 // The entry's raw (still compressed) data; closed on every path.
 class CUnzEntry {
 public:
@@ -442,10 +448,16 @@ bool CUnzipper::UnzipFileTo(const char* destinationPath) {
     return ExtractTo(info, destinationPath);
 }
 
+bool CUnzipper::CheckEntryData() {
+    ZipEntryInfo info;
+    if (!GetEntryInfo(info) || !HasPlainData(info)) return false;
+    CUnzEntry entry(static_cast<unzFile>(m_unzip));
+    DWORD unused = 0;   // nothing is written
+    return entry.OpenRaw() && CopyEntryData(info, nullptr, unused) && entry.Close();
+}
+
 bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination) {
-    // Only plain stored or deflated data; encrypted entries are not ours.
-    if ((info.flags & 1) || (info.compressionMethod != 0 && info.compressionMethod != Z_DEFLATED)) return false;
-    if (info.compressionMethod == 0 && info.compressedSize != info.uncompressedSize) return false;
+    if (!HasPlainData(info)) return false;
 
     char folder[MAX_PATH];
     if (!JoinText(folder, destination)) return false;
@@ -467,7 +479,7 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination) {
     return temp.CommitTo(destination);
 }
 
-// Inflates (or copies) the open entry into the file. Succeeds only when the
+// Inflates (or copies) the open entry into the file (null: nowhere). Succeeds only when the
 // data ends exactly at the declared size with the declared CRC-32; never
 // writes more than the declared size.
 bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file, DWORD& writeError) {
@@ -483,7 +495,7 @@ bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file, DWORD& writ
         if (total > info.uncompressedSize) return false;
         crc = crc32(crc, data, size);
         DWORD written = 0;
-        if (size == 0 || (WriteFile(file, data, size, &written, nullptr) && written == size)) return true;
+        if (size == 0 || !file || (WriteFile(file, data, size, &written, nullptr) && written == size)) return true;
         writeError = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
         return false;
     };

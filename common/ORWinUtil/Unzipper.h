@@ -55,6 +55,9 @@ public:
     // Extracts the current file entry to exactly this path (its folder must be
     // creatable); same checks as UnzipFile.
     bool UnzipFileTo(const char* destinationPath);
+    // Reads the current entry's data through with the checks of UnzipFile
+    // (plain method, declared size, CRC-32) and writes it nowhere.
+    bool CheckEntryData();
     // A flag another thread may set to abandon the file being extracted: the
     // extraction fails and the file it would have replaced stays as it was.
     // Null: never stop.

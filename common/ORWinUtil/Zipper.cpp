@@ -248,6 +248,7 @@ CZipper::~CZipper() {
 
 bool CZipper::OpenArchive(const char* archivePath, const char* rootFolder, bool append) {
     CloseArchive();
+    m_written.clear();
     char full[MAX_PATH];
     if (!FullPath(archivePath, full)) return false;
 
@@ -372,6 +373,7 @@ bool CZipper::WriteEntry(const char* name, const FILETIME& lastWrite, DWORD attr
     uLong crc = crc32(0, nullptr, 0);
     bool whole = DeflateInto(file, total, crc) && total == size;
     bool closed = entry.Close(total, whole ? crc : crc ^ 0xFFFFFFFFul);
+    m_written.push_back({name, crc, total, whole && closed});
     return whole && closed;
 }
 

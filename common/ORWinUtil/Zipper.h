@@ -10,6 +10,18 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
+#include <vector>
+
+// One entry as this writer wrote it: the name given to the archive, and the
+// CRC-32 and size of the data it read. An entry that is not whole (a failed
+// read, a stop) carries a CRC-32 no reader accepts.
+struct ZipWrittenEntry {
+    std::string name;
+    unsigned long crc;
+    ULONGLONG size;
+    bool whole;
+};
 
 class CZipper {
 public:
@@ -44,6 +56,9 @@ public:
     // is ended where it stands and AddFile fails, so a cancelled backup does
     // not first finish a file of gigabytes. Null: never stop.
     void SetStopFlag(const volatile bool* stop) { m_stop = stop; }
+    // Every entry started since OpenArchive, in the order written: what a
+    // read-back of the archive must find.
+    const std::vector<ZipWrittenEntry>& GetWrittenEntries() const { return m_written; }
 
 private:
     struct Work;   // chunk buffers and deflate streams (made once per object), worker threads
@@ -56,5 +71,6 @@ private:
     std::unique_ptr<Work> m_work;
     void* m_zip = nullptr;              // minizip zipFile
     const volatile bool* m_stop = nullptr;
+    std::vector<ZipWrittenEntry> m_written;
     char m_rootFolder[MAX_PATH] = {};   // ends in a backslash when set
 };

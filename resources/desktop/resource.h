@@ -47,6 +47,41 @@
 #define IDS_RESTORE_TAB         403
 #define IDS_HELP_ADDRESS        502
 
+// The console program's texts (VelmoraCmd.exe)
+#define IDS_CMD_HELP                600
+#define IDS_CMD_HELP_CLIENTS        601
+#define IDS_CMD_HELP_BACKUP         602
+#define IDS_CMD_HELP_RESTORE        603
+#define IDS_CMD_HELP_LIST           604
+#define IDS_CMD_HELP_VERIFY         605
+#define IDS_CMD_NO_COMMAND          606
+#define IDS_CMD_UNKNOWN_COMMAND     607
+#define IDS_CMD_BAD_OPTION          608
+#define IDS_CMD_OPTION_NEEDS_NAME   609
+#define IDS_CMD_BAD_ITEM            610
+#define IDS_CMD_NEEDS_PATH          611
+#define IDS_CMD_NO_PATHS            612
+#define IDS_CMD_UNREPRESENTABLE     613
+#define IDS_CMD_TRY_HELP            614
+#define IDS_CMD_NO_PLUGIN           615
+#define IDS_CMD_NO_MATCH            616
+#define IDS_CMD_BACKUP_WRITTEN      617
+#define IDS_CMD_BACKUP_FAILED       618
+#define IDS_CMD_VERIFY_PASSED       619
+#define IDS_CMD_VERIFY_FAILED_ENTRY 620
+#define IDS_CMD_VERIFY_FAILED       621
+#define IDS_CMD_NO_CLIENT_FOR       622
+#define IDS_CMD_INIT_FAILED         623
+#define IDS_CMD_NO_SUMMARY          624
+#define IDS_CMD_SUMMARY_HEADING     625
+#define IDS_CMD_CONTENTS_HEADING    626
+#define IDS_CMD_SUMMARY_FITS        627
+#define IDS_CMD_RESTORE_CONFIRM     628
+#define IDS_CMD_YES_ANSWERS         629
+#define IDS_CMD_RESTORE_DECLINED    630
+#define IDS_CMD_RESTORE_DONE        631
+#define IDS_CMD_RESTORE_FAILED      632
+
 // Controls
 #define IDC_BACKUP_BUTTON       1000
 #define IDC_RESTORE_BUTTON      1001
