@@ -39,3 +39,17 @@ bool COTIdentity::RestoreOwnData(CUnzipper& unzipper) {
     LOG_ERROR("Failed to store Outlook Profile registry keys.");
     return false;
 }
+
+void COTIdentity::PlanUndo(CUndoPlan& plan, CUnzipper&) {
+    // The key under the first root that exists, where the restore tries first.
+    for (const char* root : kProfileRoots) {
+        if (!ORRegistryUtil::RegKeyExists(HKEY_CURRENT_USER, root)) continue;
+        plan.AddKey(GetFolderName() + "\\Identity.txt", std::string(root) + "\\" + GetFolderName());
+        break;
+    }
+    for (CBackupItem* item : *GetItems()) {
+        if (!item->IsEnabled()) continue;
+        if (COTAccounts* accounts = dynamic_cast<COTAccounts*>(item)) accounts->PlanUndo(plan, GetFolderName());
+        if (COTMessages* messages = dynamic_cast<COTMessages*>(item)) messages->PlanUndo(plan, GetFolderName());
+    }
+}
