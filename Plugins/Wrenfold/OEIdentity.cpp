@@ -38,6 +38,9 @@ bool COEIdentity::BackupOwnData(const std::string& parentFolder, CZipper& zipper
 
 bool COEIdentity::RestoreOwnData(CUnzipper& unzipper) {
     Ledger().ReportSkipped(LOG_SITE);   // its failures are recorded; the items still go on
+    // An undo archive holds no key for an identity the undone restore added
+    // (that key is removed afterwards); the identity's items still go back.
+    if (m_identityEntry.empty() && IsUndoing()) return true;
     const char* failure = nullptr;
     if (RestoreKeyFromEntry(unzipper, m_identityEntry, HKEY_CURRENT_USER, m_keyPath, &failure)) return true;
     LOG_ERROR("%s", failure ? failure : "Failed to store Identity registry key.");

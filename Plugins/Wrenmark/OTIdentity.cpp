@@ -21,6 +21,9 @@ bool COTIdentity::BackupOwnData(const std::string& parentFolder, CZipper& zipper
 
 bool COTIdentity::RestoreOwnData(CUnzipper& unzipper) {
     Ledger().ReportSkipped(LOG_SITE);   // its failures are recorded; the items still go on
+    // An undo archive holds no key for a profile the undone restore added
+    // (that key is removed afterwards); the profile's items still go back.
+    if (m_identityEntry.empty() && IsUndoing()) return true;
     CExtractedHive hive;
     const char* failure = nullptr;
     if (!hive.Extract(unzipper, m_identityEntry, &failure)) {

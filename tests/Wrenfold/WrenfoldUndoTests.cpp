@@ -14,25 +14,6 @@ using namespace testsupport;
 using mailfixture::OEIdentity;
 
 namespace {
-std::string UndoFolder() {
-    char appData[MAX_PATH] = {};
-    SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE);
-    return std::string(appData) + "\\Velmora\\Undo";
-}
-
-void ClearUndoFolder() {
-    const std::string folder = UndoFolder();
-    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFolderTree(folder.c_str())) DeleteFileA(folder.c_str());
-}
-
-std::vector<std::string> UndoArchives() {
-    std::vector<std::string> names;
-    for (const std::string& name : Listing(UndoFolder()))
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".vlb") == 0) names.push_back(name);
-    return names;
-}
-
 // Runs work while another thread reads and closes this process's restore
 // failure box; the box's text, or "" when none came.
 std::string CloseFailureBox(const std::function<int()>& work, int& result) {
@@ -75,21 +56,25 @@ protected:
 };
 }  // namespace
 
-// Alice's store changed and got a new file since the backup, Bob's identity
-// is gone: the restore replaces Alice's files and adds Bob back; the undo
-// puts Alice's files back, removes Bob again and leaves no trace of its own.
+// Main Identity's store changed and got a new file since the backup, Alice
+// (the first in the archive) and Bob are gone: the restore replaces Main
+// Identity's files and adds the others back; the undo puts the files back,
+// removes Alice and Bob again and leaves no trace of its own.
 TEST_F(WrenfoldUndoTest, UndoLeavesEverythingAsBeforeTheRestore) {
+    const OEIdentity& main = Identity("Main Identity");
     const OEIdentity& alice = Identity("Alice Martin");
     const OEIdentity& bob = Identity("Bob Okafor");
     StartPlugIn();
     EnableAll();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
 
-    const std::string aliceStore = mailfixture::ExpandedStoreFolder(profile.Path(), alice);
-    ASSERT_TRUE(WriteFileBytes(aliceStore + "\\Inbox.dbx", "mail that came after the backup"));
-    ASSERT_TRUE(WriteFileBytes(aliceStore + "\\New Folder.dbx", "a folder made after the backup"));
+    const std::string mainStore = mailfixture::ExpandedStoreFolder(profile.Path(), main);
+    ASSERT_TRUE(WriteFileBytes(mainStore + "\\Inbox.dbx", "mail that came after the backup"));
+    ASSERT_TRUE(WriteFileBytes(mainStore + "\\New Folder.dbx", "a folder made after the backup"));
+    ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), alice));
     ASSERT_TRUE(mailfixture::RemoveIdentity(profile.Path(), bob));
-    ASSERT_EQ(ERROR_SUCCESS, SHSetValueA(HKEY_CURRENT_USER, ("Identities\\" + alice.id).c_str(), "Changed", REG_SZ, "yes", 4));
+    ASSERT_EQ(ERROR_SUCCESS, SHSetValueA(HKEY_CURRENT_USER, ("Identities\\" + main.id).c_str(), "Changed", REG_SZ, "yes", 4));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, mailfixture::kSharedAccountsKey, "Changed", "yes"));
     ASSERT_TRUE(WriteFileBytes(mailfixture::WabPath(profile.Path()), "address book of today"));
     const std::string before = State();
 
@@ -102,8 +87,10 @@ TEST_F(WrenfoldUndoTest, UndoLeavesEverythingAsBeforeTheRestore) {
 
     ASSERT_EQ(1, RestoreEverything(UndoFolder() + "\\" + undo[0])) << NewLog();
     EXPECT_EQ(before, State());
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + bob.id));
-    EXPECT_FALSE(DirExistsAt(mailfixture::ExpandedStoreFolder(profile.Path(), bob)));
+    for (const OEIdentity* added : {&alice, &bob}) {
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Identities\\" + added->id));
+        EXPECT_FALSE(DirExistsAt(mailfixture::ExpandedStoreFolder(profile.Path(), *added)));
+    }
     EXPECT_EQ(undo, UndoArchives()) << "undoing writes no undo archive of its own";
 }
 
