@@ -1,9 +1,13 @@
 #include "RestoreTab.h"
 
 #include <commdlg.h>
+#include <shlobj.h>
+
+#include <cctype>
 
 #include "EngineHost.h"
 #include "EnginePlugIn.h"
+#include "Handles.h"
 #include "Log.h"
 #include "ProgramStartup.h"
 #include "ResourceModule.h"
@@ -12,7 +16,69 @@
 #include "VelmoraDlg.h"
 #include "resource.h"
 
+namespace {
+// Where the plug-ins keep what a restore replaced.
+bool UndoFolder(std::string& folder) {
+    char appData[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE)) return false;
+    folder = std::string(appData) + "\\Velmora\\Undo";
+    return true;
+}
+
+// "D" stands for a digit.
+bool MatchesPattern(const std::string& text, size_t at, const char* pattern) {
+    for (size_t i = 0; pattern[i]; ++i) {
+        if (at + i >= text.size()) return false;
+        const unsigned char c = static_cast<unsigned char>(text[at + i]);
+        if (pattern[i] == 'D' ? !isdigit(c) : c != static_cast<unsigned char>(pattern[i])) return false;
+    }
+    return true;
+}
+}  // namespace
+
 CRestoreTab::CRestoreTab() : CPlugInPage(IDD_RESTORE_TAB) {}
+
+std::string CRestoreTab::UndoArchiveApplication(const std::string& fileName) {
+    static const char kExtension[] = ".vlb";
+    static const char kStamp[] = " DDDD-DD-DD DD-DD-DD";
+    const size_t extension = sizeof(kExtension) - 1, stamp = sizeof(kStamp) - 1;
+    if (fileName.size() <= extension || _stricmp(fileName.c_str() + fileName.size() - extension, kExtension) != 0)
+        return std::string();
+    std::string name = fileName.substr(0, fileName.size() - extension);
+    // A second undo archive within one second: " (n)".
+    if (!name.empty() && name.back() == ')') {
+        size_t open = name.rfind(" (");
+        if (open == std::string::npos) return std::string();
+        name.erase(open);
+    }
+    if (name.size() <= stamp || !MatchesPattern(name, name.size() - stamp, kStamp)) return std::string();
+    return name.substr(0, name.size() - stamp);
+}
+
+bool CRestoreTab::FindNewestUndoArchive(std::string& path, std::string& name) const {
+    std::string folder;
+    if (!m_host || !UndoFolder(folder)) return false;
+    FILETIME newest = {};
+    bool found = false;
+    WIN32_FIND_DATAA data;
+    CFindHandle find;
+    for (bool more = find.First((folder + "\\*.vlb").c_str(), data); more; more = find.Next(data)) {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        std::string application = UndoArchiveApplication(data.cFileName);
+        if (application.empty() || !m_host->FindPlugIn(application)) continue;
+        if (found && CompareFileTime(&data.ftLastWriteTime, &newest) <= 0) continue;
+        newest = data.ftLastWriteTime;
+        path = folder + "\\" + data.cFileName;
+        name = application;
+        found = true;
+    }
+    return found;
+}
+
+void CRestoreTab::UpdateUndoButton() {
+    std::string path, name;
+    EnableWindow(GetDlgItem(GetHwnd(), IDC_RESTORE_UNDO), FindNewestUndoArchive(path, name));
+}
 
 std::string CRestoreTab::ApplicationName(const std::string& archivePath) {
     return ClientNameOfArchive(archivePath);
@@ -23,6 +89,7 @@ BOOL CRestoreTab::OnInitDialog() {
     if (!m_host) return FALSE;
     SetUpControls(IDC_RESTORE_TREE, IDC_RESTORE_PROFILES, IDC_RESTORE_ITEMS, IDS_RESTORE_SELECT,
                   IDS_RESTORE_PROFILE, IDS_RESTORE_ITEM);
+    UpdateUndoButton();
     return TRUE;
 }
 
@@ -37,6 +104,9 @@ bool CRestoreTab::OnCommand(int id, int code) {
         return true;
     case IDC_RESTORE_RUN:
         OnRunRestore();
+        return true;
+    case IDC_RESTORE_UNDO:
+        OnUndoLastRestore();
         return true;
     default:
         return CPlugInPage::OnCommand(id, code);
@@ -145,8 +215,42 @@ void CRestoreTab::OnRunRestore() {
     }
     if (!m_host) return;
     int result = RunWithMainWindowDisabled([&] { return m_host->Restore(); });
+    UpdateUndoButton();
+    ReportRestore(result);
+}
+
+void CRestoreTab::ReportRestore(int result) {
     if (result == 1)
         ShowMessage(LoadResString(IDS_RESTORE_DONE), IDS_RESTORE_COMPLETED, MB_ICONINFORMATION);
     else
         ShowMessage(LoadResString(IDS_RESTORE_FAILED), IDS_ERROR, MB_ICONERROR);
+}
+
+void CRestoreTab::OnUndoLastRestore() {
+    std::string path, name;
+    CEnginePlugIn* plugIn = nullptr;
+    if (!FindNewestUndoArchive(path, name) || !(plugIn = m_host->FindPlugIn(name))) {
+        UpdateUndoButton();
+        return;
+    }
+    // The whole undo archive is restored by the plug-in's restore engine,
+    // which holds the archive chosen on this page until then.
+    int result = RunWithMainWindowDisabled([&] {
+        plugIn->UninitRestore();
+        if (plugIn->InitRestore(path) == 0) return 0;
+        plugIn->Enable();
+        return plugIn->Restore();
+    });
+    plugIn->UninitRestore();
+    if (result == 1 && !DeleteFileA(path.c_str()))
+        LOG_ERROR("Failed to delete the used undo file %s with error = %d.", path.c_str(),
+                  static_cast<int>(GetLastError()));
+    // The page's lists of that mail client come back from the archive chosen.
+    auto chosen = m_archivePaths.find(name);
+    if (chosen != m_archivePaths.end() && plugIn->InitRestore(chosen->second) != 0) plugIn->Enable();
+    HTREEITEM selected = TreeView_GetSelection(m_tree);
+    if (selected && reinterpret_cast<CEnginePlugIn*>(GetItemData(selected)) == plugIn)
+        FillProfileList(plugIn, kRestoreSide);
+    UpdateUndoButton();
+    ReportRestore(result);
 }

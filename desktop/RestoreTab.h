@@ -19,6 +19,13 @@ public:
     // Takes an archive the user has chosen (the part after the file dialog).
     void AcceptArchive(const std::string& path);
 
+    // The newest undo archive of "%APPDATA%\Velmora\Undo" that belongs to
+    // one of the host's plug-ins, and that plug-in's name; false when none.
+    bool FindNewestUndoArchive(std::string& path, std::string& name) const;
+    // The mail client an undo archive "<client> YYYY-MM-DD HH-MM-SS[ (n)].vlb"
+    // belongs to; empty for any other name.
+    static std::string UndoArchiveApplication(const std::string& fileName);
+
 protected:
     BOOL OnInitDialog() override;
     bool OnCommand(int id, int code) override;
@@ -32,6 +39,9 @@ private:
     void AddToTree(CEnginePlugIn* plugIn);
     void OnRunRestore();
     void ShowArchivePath(const std::string& path);
+    void OnUndoLastRestore();
+    void ReportRestore(int result);
+    void UpdateUndoButton();
 
     std::vector<std::string> m_chosen;
     std::map<std::string, std::string> m_archivePaths;

@@ -186,6 +186,17 @@ tour() {   # tour <language suffix> <description> <locale for the program>
   click_control - 1 "the result's OK button"
   wait_gone 10 "$restored" "the restore's result message"
 
+  # The restore kept what it replaced and noted what it created: Undo Last
+  # Restore takes it back, and the identities restored over nothing go again.
+  sleep 0.3
+  shot "restore-undo$lang" "the Restore page with \"Undo Last Restore\" after the restore ($what)" "$main"
+  click_control Velmora 1027 "the Undo Last Restore button"
+  wait_for 120 windows_named "$restored|$error" >/dev/null || fail "the undo did not end within 120 s"
+  [ -n "$(windows_named "$restored")" ] || fail "the undo failed (the error box is shown)"
+  [ -e "$main_identity_store/Archive 2004.dbx" ] && fail "the undo left the restored message store in place"
+  click_control - 1 "the result's OK button"
+  wait_gone 10 "$restored" "the undo's result message"
+
   click_control Velmora 1 "the Close button"
   for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$pid" 2>/dev/null && fail "Velmora did not end after Close"

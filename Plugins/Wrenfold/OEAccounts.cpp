@@ -54,3 +54,9 @@ bool COEAccounts::Restore(std::string, CUnzipper* unzipper, WorkerContext* conte
     ok = Ledger().ReportSkipped(LOG_SITE) && ok;
     return FinishItem(ok, context, kStringRestoreAccounts);
 }
+
+void COEAccounts::PlanUndo(CUndoPlan& plan, const std::string& containerFolder) const {
+    // The shared key, or its absence: an identity's own key is kept with the
+    // identity's key.
+    if (!m_entry.empty()) plan.AddKey(containerFolder + "\\Accounts\\Accounts.txt", kSharedAccounts);
+}

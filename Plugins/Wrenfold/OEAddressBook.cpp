@@ -139,3 +139,10 @@ bool COEAddressBook::Restore(std::string, CUnzipper* unzipper, WorkerContext* co
     }
     return FinishItem(ok, context, kStringRestoreAddressBook);
 }
+
+void COEAddressBook::PlanUndo(CUndoPlan& plan, CUnzipper&) {
+    std::string target;
+    bool isNew = false;
+    if (!m_entry.empty() && FindRestoreTarget(target, isNew))
+        plan.AddFile("AddressBook\\" + AfterLastBackslash(m_entry), target);
+}

@@ -138,7 +138,8 @@ bool RestoreOEContainer(CMailPlugIn& backupEngine, CBackupIdentity& container, c
     }
     if (!container.Restore(archive, &unzipper, context)) return false;   // the current identity stays
     COEIdentity* restored = dynamic_cast<COEIdentity*>(&container);
-    if (sameName && restored && sameName->GetId() != restored->GetId()) {
+    // Undoing, the identity the undone restore added goes with what it created.
+    if (sameName && restored && sameName->GetId() != restored->GetId() && !IsUndoing()) {
         LONG rc = SHDeleteKeyA(HKEY_CURRENT_USER, sameName->GetKeyPath().c_str());
         if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
             LOG_ERROR("RegDeleteKey call failed with error %d.", static_cast<int>(rc));

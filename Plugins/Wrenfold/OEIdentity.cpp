@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "Log.h"
+#include "MailPlugIn.h"
 #include "ORRegistryUtil.h"
+#include "PlugInModule.h"
 
 namespace {
 const char* const kUserRoot = "HKEY_CURRENT_USER\\";
@@ -36,8 +38,28 @@ bool COEIdentity::BackupOwnData(const std::string& parentFolder, CZipper& zipper
 
 bool COEIdentity::RestoreOwnData(CUnzipper& unzipper) {
     Ledger().ReportSkipped(LOG_SITE);   // its failures are recorded; the items still go on
+    // An undo archive holds no key for an identity the undone restore added
+    // (that key is removed afterwards); the identity's items still go back.
+    if (m_identityEntry.empty() && IsUndoing()) return true;
     const char* failure = nullptr;
     if (RestoreKeyFromEntry(unzipper, m_identityEntry, HKEY_CURRENT_USER, m_keyPath, &failure)) return true;
     LOG_ERROR("%s", failure ? failure : "Failed to store Identity registry key.");
     return false;
+}
+
+void COEIdentity::PlanUndo(CUndoPlan& plan, CUnzipper& archive) {
+    plan.AddKey(GetFolderName() + "\\Identity.txt", m_keyPath);
+    // The first current identity of this name goes once this one is back.
+    for (CBackupIdentity* current : g_PlugIn.backupEngine->GetIdentityList()) {
+        if (current->GetName() != GetName()) continue;
+        if (COEIdentity* sameName = dynamic_cast<COEIdentity*>(current); sameName && sameName->GetId() != m_id)
+            plan.AddKey(sameName->GetFolderName() + "\\Identity.txt", sameName->GetKeyPath());
+        break;
+    }
+    for (CBackupItem* item : *GetItems()) {
+        if (!item->IsEnabled()) continue;
+        if (COEAccounts* accounts = dynamic_cast<COEAccounts*>(item)) accounts->PlanUndo(plan, GetFolderName());
+        if (COEMessages* messages = dynamic_cast<COEMessages*>(item))
+            messages->PlanUndo(plan, archive, m_identityEntry, GetFolderName());
+    }
 }

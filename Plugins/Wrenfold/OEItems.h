@@ -3,10 +3,11 @@
 #include <string>
 
 #include "BackupItems.h"
+#include "UndoArchive.h"
 
 // One identity: the key "Identities\<id>" under HKEY_CURRENT_USER, archived as
 // the hive file "Identity.txt" in the folder "<id>$<user name>".
-class COEIdentity : public CIdentityBase {
+class COEIdentity : public CIdentityBase, public IUndoSource {
 public:
     // For a backup: reads the user name from the key's "Username" value.
     COEIdentity(const std::string& id, const std::string& fullKeyName);
@@ -17,6 +18,9 @@ public:
     const std::string& GetKeyPath() const { return m_keyPath; }
     std::string GetFolderName() const { return m_id + "$" + DisplayName(); }
     void SetIdentityEntry(const std::string& entry) { m_identityEntry = entry; }
+    // The identity's key, the same-named identity it replaces, its accounts
+    // key and the message files its restore writes.
+    void PlanUndo(CUndoPlan& plan, CUnzipper& archive) override;
 
 protected:
     bool BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) override;
@@ -39,6 +43,11 @@ public:
     // The "Store Root" of the identity, expanded when it names %SystemDrive%
     // or %UserProfile%; false when the identity has none.
     static bool FindStoreFolder(const std::string& id, std::string& folder);
+    // The same from an identity key anywhere (root\identityKey).
+    static bool FindStoreFolderIn(HKEY root, const std::string& identityKey, std::string& folder);
+    // Where the files restore: the store root of the archived identity key.
+    void PlanUndo(CUndoPlan& plan, CUnzipper& archive, const std::string& identityEntry,
+                  const std::string& containerFolder) const;
 
 private:
     std::string m_id;
@@ -51,6 +60,7 @@ public:
     bool Backup(std::string folder, CZipper* zipper, WorkerContext* context) override;
     bool Restore(std::string archive, CUnzipper* unzipper, WorkerContext* context) override;
     void SetAccountsEntry(const std::string& entry) { m_entry = entry; }
+    void PlanUndo(CUndoPlan& plan, const std::string& containerFolder) const;
 
 private:
     // The key to save or restore; false when neither exists (error code out).
@@ -61,7 +71,7 @@ private:
 };
 
 // The Windows Address Book file and its settings key; one per user.
-class COEAddressBook : public CGlobalBackupItem {
+class COEAddressBook : public CGlobalBackupItem, public IUndoSource {
 public:
     COEAddressBook() = default;
     bool Backup(std::string folder, CZipper* zipper, WorkerContext* context) override;
@@ -78,6 +88,7 @@ public:
     CEntryLedger& Ledger() { return m_ledger; }
 
     static bool ReadFileLocation(std::string& path);
+    void PlanUndo(CUndoPlan& plan, CUnzipper& archive) override;
 
 private:
     // Where the archived file goes: beside the current address book, or,

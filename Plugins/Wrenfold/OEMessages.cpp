@@ -4,15 +4,40 @@
 
 #include "Handles.h"
 #include "Log.h"
+#include "ORRegistryUtil.h"
+#include "Unzipper.h"
 
 namespace {
 const DWORD kDataBytes = 1024;
+const char* const kStoreKey = "\\Software\\Microsoft\\Outlook Express\\5.0";
+// Where an archived identity key is mounted while its store root is read.
+const char* const kUndoMount = "VELMORA_UNDO_PLAN";
+
+// The store root named by an archived identity key.
+bool ReadArchivedStoreFolder(CUnzipper& archive, const std::string& entry, std::string& folder) {
+    CExtractedHive hive;
+    const char* failure = nullptr;
+    if (!hive.Extract(archive, entry, &failure)) return false;
+    for (const char* privilege : {SE_RESTORE_NAME, SE_BACKUP_NAME}) ORRegistryUtil::EnablePrivilege(privilege, true);
+    RegUnLoadKeyA(HKEY_USERS, kUndoMount);   // left behind by an interrupted run
+    bool found = false;
+    if (RegLoadKeyA(HKEY_USERS, kUndoMount, hive.Path()) == ERROR_SUCCESS) {
+        found = COEMessages::FindStoreFolderIn(HKEY_USERS, kUndoMount, folder);
+        RegUnLoadKeyA(HKEY_USERS, kUndoMount);
+    }
+    for (const char* privilege : {SE_RESTORE_NAME, SE_BACKUP_NAME}) ORRegistryUtil::EnablePrivilege(privilege, false);
+    return found;
 }
+}  // namespace
 
 bool COEMessages::FindStoreFolder(const std::string& id, std::string& folder) {
-    const std::string keyPath = "Identities\\" + id + "\\Software\\Microsoft\\Outlook Express\\5.0";
+    return FindStoreFolderIn(HKEY_CURRENT_USER, "Identities\\" + id, folder);
+}
+
+bool COEMessages::FindStoreFolderIn(HKEY root, const std::string& identityKey, std::string& folder) {
+    const std::string keyPath = identityKey + kStoreKey;
     CKey key;
-    if (key.Open(HKEY_CURRENT_USER, keyPath.c_str(), KEY_READ) != ERROR_SUCCESS) {
+    if (key.Open(root, keyPath.c_str(), KEY_READ) != ERROR_SUCCESS) {
         LOG_ERROR("RegOpenKeyEx call failed.");
         return false;
     }
@@ -62,4 +87,15 @@ bool COEMessages::Restore(std::string, CUnzipper* unzipper, WorkerContext* conte
         return RefuseEntries(LOG_SITE, "No message file of the identity is restored.");
     }
     return RestoreEntries(LOG_SITE, store, *unzipper, context);
+}
+
+void COEMessages::PlanUndo(CUndoPlan& plan, CUnzipper& archive, const std::string& identityEntry,
+                           const std::string& containerFolder) const {
+    std::string store;
+    const char* reason = nullptr;
+    if (!ReadArchivedStoreFolder(archive, identityEntry, store) || !IsAcceptableRestoreFolder(store, &reason))
+        return;   // the restore writes no message file either
+    for (const auto& entry : Entries())
+        if (CUnzipper::IsSafeEntryName(entry.second.c_str()))
+            plan.AddFile(containerFolder + "\\Messages\\" + entry.second, store + "\\" + entry.second);
 }

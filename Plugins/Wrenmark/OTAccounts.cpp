@@ -46,3 +46,7 @@ bool COTAccounts::Restore(std::string, CUnzipper* unzipper, WorkerContext*) {
     }
     return ok;
 }
+
+void COTAccounts::PlanUndo(CUndoPlan& plan, const std::string& containerFolder) const {
+    if (!m_entry.empty()) plan.AddKey(containerFolder + "\\Accounts\\Account.txt", kAccountKey);
+}

@@ -21,6 +21,9 @@ bool COTIdentity::BackupOwnData(const std::string& parentFolder, CZipper& zipper
 
 bool COTIdentity::RestoreOwnData(CUnzipper& unzipper) {
     Ledger().ReportSkipped(LOG_SITE);   // its failures are recorded; the items still go on
+    // An undo archive holds no key for a profile the undone restore added
+    // (that key is removed afterwards); the profile's items still go back.
+    if (m_identityEntry.empty() && IsUndoing()) return true;
     CExtractedHive hive;
     const char* failure = nullptr;
     if (!hive.Extract(unzipper, m_identityEntry, &failure)) {
@@ -38,4 +41,18 @@ bool COTIdentity::RestoreOwnData(CUnzipper& unzipper) {
     }
     LOG_ERROR("Failed to store Outlook Profile registry keys.");
     return false;
+}
+
+void COTIdentity::PlanUndo(CUndoPlan& plan, CUnzipper&) {
+    // The key under the first root that exists, where the restore tries first.
+    for (const char* root : kProfileRoots) {
+        if (!ORRegistryUtil::RegKeyExists(HKEY_CURRENT_USER, root)) continue;
+        plan.AddKey(GetFolderName() + "\\Identity.txt", std::string(root) + "\\" + GetFolderName());
+        break;
+    }
+    for (CBackupItem* item : *GetItems()) {
+        if (!item->IsEnabled()) continue;
+        if (COTAccounts* accounts = dynamic_cast<COTAccounts*>(item)) accounts->PlanUndo(plan, GetFolderName());
+        if (COTMessages* messages = dynamic_cast<COTMessages*>(item)) messages->PlanUndo(plan, GetFolderName());
+    }
 }

@@ -3,13 +3,14 @@
 #include <string>
 
 #include "BackupItems.h"
+#include "UndoArchive.h"
 
 // The profile roots under HKEY_CURRENT_USER, in the order they are tried.
 extern const char* const kProfileRoots[2];
 
 // One mail profile: a subkey of a profile root, archived as the hive file
 // "Identity.txt" in a folder named after the profile.
-class COTIdentity : public CIdentityBase {
+class COTIdentity : public CIdentityBase, public IUndoSource {
 public:
     // For a backup: the profile of that name under that root.
     COTIdentity(const std::string& name, const std::string& root);
@@ -18,6 +19,8 @@ public:
 
     const std::string& GetFolderName() const { return DisplayName(); }
     void SetIdentityEntry(const std::string& entry) { m_identityEntry = entry; }
+    // The profile's key, the accounts key and the data files its restore writes.
+    void PlanUndo(CUndoPlan& plan, CUnzipper& archive) override;
 
 protected:
     bool BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) override;
@@ -38,6 +41,7 @@ public:
 
     // Logs "SHGetSpecialFolderPath call failed." when the folder is unknown.
     static bool FindDataFolder(std::string& folder);
+    void PlanUndo(CUndoPlan& plan, const std::string& containerFolder) const;
 };
 
 // Outlook's Internet mail accounts, the key "OMI Account Manager"; the same
@@ -48,6 +52,7 @@ public:
     bool Backup(std::string folder, CZipper* zipper, WorkerContext* context) override;
     bool Restore(std::string archive, CUnzipper* unzipper, WorkerContext* context) override;
     void SetAccountEntry(const std::string& entry) { m_entry = entry; }
+    void PlanUndo(CUndoPlan& plan, const std::string& containerFolder) const;
 
 private:
     std::string m_entry;

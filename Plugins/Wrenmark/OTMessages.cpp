@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "Log.h"
+#include "Unzipper.h"
 
 bool COTMessages::FindDataFolder(std::string& folder) {
     char local[MAX_PATH] = {};
@@ -36,4 +37,12 @@ bool COTMessages::Restore(std::string, CUnzipper* unzipper, WorkerContext* conte
         return RefuseEntries(LOG_SITE, "No message file of the profile is restored.");
     }
     return RestoreEntries(LOG_SITE, data, *unzipper, context);
+}
+
+void COTMessages::PlanUndo(CUndoPlan& plan, const std::string& containerFolder) const {
+    std::string data;
+    if (!HasEntries() || !FindDataFolder(data)) return;
+    for (const auto& entry : Entries())
+        if (CUnzipper::IsSafeEntryName(entry.second.c_str()))
+            plan.AddFile(containerFolder + "\\Messages\\" + entry.second, data + "\\" + entry.second);
 }

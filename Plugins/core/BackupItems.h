@@ -135,6 +135,8 @@ public:
     // Of entries that land on the same path only the first is restored.
     void AddEntry(const ZipEntryInfo& entry, const std::string& relativePath);
     bool HasEntries() const { return !m_entries.empty(); }
+    // Each archived file: its entry and its path below "Messages\".
+    const std::vector<std::pair<std::string, std::string>>& Entries() const { return m_entries; }
 
 protected:
     // Writes containerFolder\Messages with its archive entry and copies the

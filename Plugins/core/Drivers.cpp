@@ -15,11 +15,14 @@
 #include "PlugInModule.h"
 #include "ProgressDlg.h"
 #include "SystemSummary.h"
+#include "UndoArchive.h"
 #include "Unzipper.h"
 #include "Zipper.h"
 
 namespace {
 const char* const kProgressTitle = "Please Wait..";
+// Why the last restore did not start: its undo archive could not be written.
+std::string g_undoFailure;
 
 // Files and folders that one backup creates for itself in the target folder
 // and removes again, whatever happens: the archive is written under a
@@ -237,7 +240,13 @@ int RestoreWorker(WorkerContext* context) {
     if (!unzipper.OpenArchive(archive.c_str())) {
         LOG_ERROR("Failed to open Zip file %s.", archive.c_str());
     } else {
-        RestoreContainers(engine, archive, unzipper, context);
+        if (WriteUndoArchive(engine, unzipper, g_undoFailure)) {
+            RestoreContainers(engine, archive, unzipper, context);
+            if (!IsTerminationRequested(context) && !RemoveCreatedByUndoneRestore(unzipper))
+                LOG_ERROR("Not everything the undone restore created could be removed.");
+        } else {
+            RecordItemFailure();
+        }
         unzipper.CloseArchive();
         if (IsTerminationRequested(context)) LOG_ERROR("The restore was cancelled.");
         result = GetItemFailureCount() == 0 && !IsTerminationRequested(context);
@@ -287,5 +296,12 @@ bool InitRestoreEngine(CMailPlugIn& engine, const std::string& archivePath) {
 }
 
 bool RunRestore(CMailPlugIn& engine) {
-    return RunWorker(engine, RestoreWorker, "Failed to show restore progress dialog");
+    g_undoFailure.clear();
+    if (RunWorker(engine, RestoreWorker, "Failed to show restore progress dialog")) return true;
+    if (!g_undoFailure.empty()) {
+        std::string text = FormatSummaryMessage(LoadPlugInString(kStringUndoFailed), g_undoFailure);
+        MessageBoxA(nullptr, text.c_str(), LoadPlugInString(kStringRestoreFailedCaption).c_str(),
+                    MB_ICONERROR | MB_OK);
+    }
+    return false;
 }

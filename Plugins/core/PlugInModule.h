@@ -29,6 +29,7 @@ enum PlugInStringId : UINT {
     kStringWrongClientVersion = 4001,
     kStringWrongSystem = 4002,
     kStringRestoreFailedCaption = 4003,
+    kStringUndoFailed = 4004,   // one %s: why the undo file could not be written
 };
 const UINT kProgressDialogId = 145;
 

@@ -97,6 +97,7 @@
 #define IDC_RESTORE_PROFILES    1020
 #define IDC_RESTORE_ITEMS       1021
 #define IDC_RESTORE_BROWSE      1022
+#define IDC_RESTORE_UNDO        1027
 #define IDC_HELP_BUTTON         1023
 #define IDC_WARNING_OFF         1024
 #define IDC_PROGRESS_STATUS     1026

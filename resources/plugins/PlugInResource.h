@@ -20,6 +20,7 @@
 #define IDS_WRONG_CLIENT_VERSION    4001
 #define IDS_WRONG_SYSTEM            4002
 #define IDS_RESTORE_FAILED_CAPTION  4003
+#define IDS_UNDO_FAILED             4004
 
 #define IDD_PROGRESS                145
 #define IDC_STATUS_TEXT             1026

@@ -120,7 +120,7 @@ TEST(Satellites, HoldEveryStringTranslatedButTheProductName) {
         const std::wstring client = i == 0 ? L"Outlook Express" : L"Outlook";
         EXPECT_TRUE(text(english, 1000) == client && text(korean, 1000) == client);
         EXPECT_TRUE(text(korean, 3000) == client + L" 복원 중...");
-        for (UINT id : {2000, 2001, 2002, 2003, 2004, 3000, 3001, 3002, 3003, 3004, 4000, 4001, 4002, 4003})
+        for (UINT id : {2000, 2001, 2002, 2003, 2004, 3000, 3001, 3002, 3003, 3004, 4000, 4001, 4002, 4003, 4004})
             EXPECT_TRUE(!text(english, id).empty() && text(english, id) != text(korean, id)) << id;
         for (HMODULE module : {english, korean}) {
             EXPECT_NE(std::wstring::npos, text(module, 4000).find(L"%s"));   // the stored user name

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "FileUtil.h"
 #include "Log.h"
 #include "Unzipper.h"
 #include "Zipper.h"
@@ -179,4 +180,23 @@ const mailfixture::OEIdentity& WrenfoldTest::Identity(const std::string& userNam
         if (identity.userName == userName) return identity;
     ADD_FAILURE() << "no identity " << userName;
     return mailfixture::Identities().front();
+}
+
+std::string UndoFolder() {
+    char appData[MAX_PATH] = {};
+    SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE);
+    return std::string(appData) + "\\Velmora\\Undo";
+}
+
+void ClearUndoFolder() {
+    const std::string folder = UndoFolder();
+    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFolderTree(folder.c_str())) DeleteFileA(folder.c_str());
+}
+
+std::vector<std::string> UndoArchives() {
+    std::vector<std::string> names;
+    for (const std::string& name : Listing(UndoFolder()))
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".vlb") == 0) names.push_back(name);
+    return names;
 }

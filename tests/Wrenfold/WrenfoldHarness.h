@@ -44,6 +44,12 @@ const ArchiveEntry& EntryNamed(const std::vector<ArchiveEntry>& entries, const s
 // Each line of the log that holds text.
 std::vector<std::string> LinesWith(const std::string& log, const std::string& text);
 
+// "%APPDATA%\Velmora\Undo", where restores keep what they replace; emptied
+// (folder or file) by ClearUndoFolder; the undo archives in it, sorted.
+std::string UndoFolder();
+void ClearUndoFolder();
+std::vector<std::string> UndoArchives();
+
 // One plug-in, named by its library's base name ("Wrenfold"), whose archive
 // is archiveBaseName + ".vlb" in the target folder.
 class MailPlugInTest : public ::testing::Test {

@@ -312,4 +312,28 @@ TEST_F(WrenmarkTest, ADataFolderOutsideOrdinaryFoldersRestoresNoFile) {
         if (made) EXPECT_TRUE(RemoveTree(root));
     }
     ASSERT_TRUE(SetCurrentDirectoryA(current));
+// A restore over the live profile, whose data files changed and grew since
+// the backup, then its undo: profile key, accounts key and data folder are
+// as before the restore, the file the restore added included.
+TEST_F(WrenmarkTest, UndoLeavesTheProfileAndItsDataAsBeforeTheRestore) {
+    ClearUndoFolder();
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    ASSERT_TRUE(WriteFileBytes(DataFolder() + "\\extend.dat", "changed since the backup"));
+    ASSERT_TRUE(WriteFileBytes(DataFolder() + "\\today.pst", "made since the backup"));
+    ASSERT_TRUE(DeleteFileA((DataFolder() + "\\outcmd.dat").c_str()));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kAccounts, "Changed", "yes"));
+    const std::string before = mailfixture::Snapshot(profile.Path());
+    const auto files = ReadTree(DataFolder());
+
+    ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
+    ASSERT_NE(files, ReadTree(DataFolder()));
+    const std::vector<std::string> undo = UndoArchives();
+    ASSERT_EQ(1u, undo.size());
+    EXPECT_EQ(0u, undo[0].find("Outlook 20")) << undo[0];
+    ASSERT_EQ(1, RestoreEverything(UndoFolder() + "\\" + undo[0])) << NewLog();
+    EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
+    EXPECT_EQ(files, ReadTree(DataFolder()));
+    ClearUndoFolder();
 }

@@ -3,6 +3,10 @@
 // plug-ins read an archive as one identity name per line.
 #include "DesktopFixture.h"
 
+#include <shlobj.h>
+
+#include "Handles.h"
+
 namespace {
 struct RestorePage : DesktopFixture {
     HWND tree = nullptr, profiles = nullptr;
@@ -118,4 +122,85 @@ TEST_F(RestorePage, IncompleteArchiveOpensInItsPlugInWithTheMainWindowDisabled) 
     EXPECT_EQ("Main Identity, ", Texts(profiles));
     EXPECT_EQ(path, Shown());
     EXPECT_TRUE(IsWindowEnabled(Main()));
+}
+
+namespace {
+std::string UndoFolder() {
+    char appData[MAX_PATH] = {};
+    SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE);
+    return std::string(appData) + "\\Velmora\\Undo";
+}
+
+// A page that starts with no undo archive.
+struct UndoOnRestorePage : RestorePage {
+    void SetUp() override {
+        RemoveTree(UndoFolder());
+        RestorePage::SetUp();
+    }
+    void TearDown() override {
+        RestorePage::TearDown();
+        RemoveTree(UndoFolder());
+    }
+    // An undo archive (the test plug-ins read identity names) written daysAgo.
+    std::string WriteUndo(const std::string& name, const std::string& identities, int daysAgo) {
+        const std::string path = UndoFolder() + "\\" + name;
+        EXPECT_TRUE(MakeDirs(UndoFolder()) && WriteFileBytes(path, identities));
+        SYSTEMTIME now;
+        GetSystemTime(&now);
+        FILETIME time;
+        SystemTimeToFileTime(&now, &time);
+        ULARGE_INTEGER value = {{time.dwLowDateTime, time.dwHighDateTime}};
+        value.QuadPart -= static_cast<ULONGLONG>(daysAgo) * 864000000000ull;
+        time = {value.LowPart, value.HighPart};
+        CHandle file(CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time));
+        return path;
+    }
+};
+}  // namespace
+
+// "Undo Last Restore" restores the newest undo archive of a known mail client
+// through its own plug-in, removes it once it worked, keeps it when it failed,
+// and leaves the archive chosen on the page in place.
+TEST_F(UndoOnRestorePage, UndoRestoresTheNewestUndoArchiveAndRemovesIt) {
+    ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kProductKey, "Restore Warning Off", 1));
+    HWND undo = GetDlgItem(Page(1), IDC_RESTORE_UNDO);
+    EXPECT_EQ("Undo Last Restore", WindowText(undo));
+    EXPECT_FALSE(IsWindowEnabled(undo));
+
+    std::string express = Choose("chosen", "Outlook Express.vlb", "Main Identity\nTravel\n");
+    const std::string older = WriteUndo("Outlook Express 2026-01-01 10-00-00.vlb", "Main Identity\n", 3);
+    const std::string newer = WriteUndo("Outlook 2026-01-02 10-00-00 (2).vlb", "Office Profile\n", 2);
+    WriteUndo("Thunder 2026-01-03 10-00-00.vlb", "Someone\n", 1);
+    WriteUndo("Outlook.vlb", "Office Profile\n", 0);
+    Press(Page(1), IDC_RESTORE_RUN);
+    EXPECT_EQ("Restore operation has completed.", Answer("Restore completed"));
+    EXPECT_TRUE(IsWindowEnabled(undo));
+
+    ClearCalls();
+    Press(Page(1), IDC_RESTORE_UNDO);
+    EXPECT_EQ("Restore operation has completed.", Answer("Restore completed"));
+    EXPECT_EQ((std::vector<std::string>{"Outlook:InitRestore(" + newer + ") main=disabled", "Outlook:Restore main=disabled"}),
+              CallsOf({"InitRestore", "Restore"}));
+    EXPECT_FALSE(FileExistsAt(newer));
+    EXPECT_TRUE(IsWindowEnabled(undo));
+    EXPECT_EQ("Main Identity, Travel, ", Texts(profiles));
+
+    // A failed undo keeps its archive; the page's own archive is opened again.
+    SetEnv("VELMORA_TEST_Outlook Express_Restore", "0");
+    ClearCalls();
+    Press(Page(1), IDC_RESTORE_UNDO);
+    EXPECT_EQ("Restore operation has failed.", Answer("Error"));
+    EXPECT_TRUE(FileExistsAt(older));
+    EXPECT_EQ((std::vector<std::string>{"Outlook Express:InitRestore(" + older + ") main=disabled",
+                                        "Outlook Express:Restore main=disabled",
+                                        "Outlook Express:InitRestore(" + express + ") main=enabled"}),
+              CallsOf({"InitRestore", "Restore"}));
+    EXPECT_EQ("Main Identity, Travel, ", Texts(profiles));
+    SetEnvironmentVariableA("VELMORA_TEST_Outlook Express_Restore", nullptr);
+
+    Press(Page(1), IDC_RESTORE_UNDO);
+    EXPECT_EQ("Restore operation has completed.", Answer("Restore completed"));
+    EXPECT_FALSE(FileExistsAt(older));
+    EXPECT_FALSE(IsWindowEnabled(undo));
 }
