@@ -188,6 +188,43 @@ TEST_F(ZipFixture, LookupAndExtraction) {
     EXPECT_EQ(0, CompareFileTime(&in.ftLastWriteTime, &out.ftLastWriteTime));
 }
 
+// Lookups through the index answer as a walk from the first entry would: the
+// first of names equal but for case and slash direction, a full name before an
+// earlier base name, and a miss leaves the current entry alone. Reopening the
+// object on another archive forgets the first one's entries.
+TEST(ZipLookup, IndexAnswersAsAWalk) {
+    ScratchFolder scratch;
+    const std::string first = scratch / "first.zip", second = scratch / "second.zip";
+    WriteRawArchive(first, {Stored(std::string(MAX_PATH + 10, 'n'), "unreadable"), Stored("a\\Dup.txt", "dup 1"),
+                            Stored("A/DUP.TXT", "dup 2"), Stored("x\\base.txt", "deep base"),
+                            Stored("Base.txt", "top base"), Stored("deep\\only.txt", "only"),
+                            Stored("more\\ONLY.txt", "only 2")});
+    WriteRawArchive(second, {Stored("a\\dup.txt", "other archive")});
+    const std::string out = scratch / "out";
+    CUnzipper unzip(first.c_str());
+    auto content = [&](const char* name, bool ignorePath) {
+        if (!unzip.GotoFile(name, ignorePath)) return std::string("-");
+        return unzip.UnzipFileTo(out.c_str()) ? Read(out) : std::string("(failed)");
+    };
+    EXPECT_EQ("dup 1", content("a/dup.TXT", false));
+    EXPECT_EQ("dup 1", content("A\\DUP.txt", true));
+    EXPECT_EQ("top base", content("BASE.TXT", true));
+    EXPECT_EQ("deep base", content("x/base.txt", false));
+    EXPECT_EQ("only", content("Only.txt", true));
+    EXPECT_EQ("-", content("only.txt", false));
+    EXPECT_EQ("-", content("dup.txt\\", true));
+    EXPECT_EQ("-", content(std::string(MAX_PATH + 10, 'n').c_str(), false));
+    ZipEntryInfo info;
+    ASSERT_TRUE(unzip.GotoFile("more\\only.txt", false));
+    EXPECT_FALSE(unzip.GotoFile("missing.txt", true));
+    ASSERT_TRUE(unzip.GetEntryInfo(info));
+    EXPECT_STREQ("more\\ONLY.txt", info.name);
+
+    ASSERT_TRUE(unzip.OpenArchive(second.c_str()));
+    EXPECT_EQ("other archive", content("a\\dup.txt", false));
+    EXPECT_EQ("-", content("base.txt", true));
+}
+
 // Files and folders named to land outside the target are refused, with and
 // without ignorePath, and nothing appears anywhere.
 TEST(ZipSafety, HostileNamesNeverLeaveTheTarget) {
