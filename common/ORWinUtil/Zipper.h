@@ -37,6 +37,10 @@ public:
     // the file is missing from the entry (a read or a write failed, a stop):
     // that entry is then left with a CRC-32 no reader accepts.
     bool AddFile(const char* path, bool ignorePath);
+    // Reads the file at sourcePath into the entry AddFile(path, false) would
+    // write (path need not exist): a file goes into the archive under a
+    // name of another folder without being copied there first.
+    bool AddFileAs(const char* sourcePath, const char* path);
     // The folder entry, then everything below it (names starting with "." are
     // skipped); failures inside the recursion do not fail the call.
     bool AddFolder(const char* path, bool ignorePath);
@@ -49,6 +53,8 @@ private:
     struct Work;   // chunk buffers and deflate streams (made once per object), worker threads
 
     bool SourcePath(const char* path, char (&out)[MAX_PATH]) const;
+    bool EntryName(const char* path, bool ignorePath, char (&name)[MAX_PATH]) const;
+    bool AddFileNamed(const char* source, const char* name);
     bool WriteEntry(const char* name, const FILETIME& lastWrite, DWORD attributes, HANDLE file,
                     ULONGLONG size);
     bool DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc);
