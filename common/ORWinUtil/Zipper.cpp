@@ -395,7 +395,7 @@ bool CZipper::DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc) {
         chunk.length = 0;
         while (!ended && chunk.length < kChunkSize) {
             DWORD got = 0;
-            if (!ReadFile(file, chunk.in + chunk.length, kChunkSize - chunk.length, &got, nullptr)) readOk = false;
+            if (!m_read(file, chunk.in + chunk.length, kChunkSize - chunk.length, &got, nullptr)) readOk = false;
             if (got == 0) ended = true;
             chunk.length += got;
         }

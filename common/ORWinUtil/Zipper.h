@@ -48,6 +48,11 @@ public:
     // is ended where it stands and AddFile fails, so a cancelled backup does
     // not first finish a file of gigabytes. Null: never stop.
     void SetStopFlag(const volatile bool* stop) { m_stop = stop; }
+    // Sources are read through this function (ReadFile's signature), so a
+    // test can make a read fail part-way as a failing disk would. Null:
+    // ReadFile.
+    typedef BOOL(WINAPI* SourceReader)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    void SetSourceReader(SourceReader reader) { m_read = reader ? reader : ReadFile; }
 
 private:
     struct Work;   // chunk buffers and deflate streams (made once per object), worker threads
@@ -62,5 +67,6 @@ private:
     std::unique_ptr<Work> m_work;
     void* m_zip = nullptr;              // minizip zipFile
     const volatile bool* m_stop = nullptr;
+    SourceReader m_read = ReadFile;
     char m_rootFolder[MAX_PATH] = {};   // ends in a backslash when set
 };
