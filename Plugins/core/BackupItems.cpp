@@ -54,7 +54,7 @@ public:
         }
         // A listing cut short leaves out whatever came after.
         if (listed != ERROR_NO_MORE_FILES) Missing("The folder %s could not be listed to its end.", source);
-        return true;
+        return !IsTerminationRequested(m_context);
     }
 
 private:
