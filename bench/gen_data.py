@@ -8,6 +8,10 @@
   gen_data.py pst <file> [MB]    one large .pst-like file of mixed
                                  compressibility (mail text, base64, binary
                                  pages, zero-filled free space)
+  gen_data.py many <folder> [MB] a store of about 1,500 files: one data file
+                                 of two thirds of the size, the rest from
+                                 1 KB to a few MB in nested sub-folders
+  gen_data.py small <folder> N   N message files of 1 to 4 KB, 100 a folder
 
 Files are written under a temporary name and renamed when complete, so an
 interrupted run never leaves a short file that a later run would take as done.
@@ -59,8 +63,9 @@ def write_mail_file(path, seed, size, signature, binary_share=0.0, attachment_sh
     rng = random.Random(seed)
     temporary = path + ".part"
     with open(temporary, "wb") as out:
-        out.write(signature + rng.randbytes(48) + bytes(0x24bc - 64))
-        written = 0x24bc
+        header = (signature + rng.randbytes(48) + bytes(0x24bc - 64))[:size]
+        out.write(header)
+        written = len(header)
         number = 0
         while written < size:
             roll = rng.random()
@@ -120,8 +125,44 @@ def make_pst(path, megabytes):
     write_mail_file(path, 4242, size, PST_SIGNATURE, binary_share=0.2, attachment_share=0.4, zero_share=0.08)
 
 
+def make_files(folder, files):
+    """files: (relative path, size); a file already of its size is kept. A
+    marker written last tells a complete folder from an interrupted one."""
+    marker = folder.rstrip("/") + ".complete"
+    if os.path.exists(marker):
+        return
+    for index, (name, size) in enumerate(files):
+        path = os.path.join(folder, *name.split("\\"))
+        if os.path.exists(path) and os.path.getsize(path) == size:
+            continue
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        write_mail_file(path, 5000 + index, size, DBX_SIGNATURE, binary_share=0.1 if index % 7 == 0 else 0.0)
+    open(marker, "w").close()
+
+
+def make_many(folder, megabytes):
+    total = megabytes * 1024 * 1024
+    rng = random.Random(77)
+    files = [("Inbox.dbx", total * 2 // 3)]
+    rest = total - files[0][1]
+    count = 1504
+    # Sizes spread over three orders of magnitude (log-uniform), scaled to the rest.
+    raw = [10 ** rng.uniform(3, 6.5) for _ in range(count)]
+    scale = rest / sum(raw)
+    for i, weight in enumerate(raw):
+        size = max(1024, int(weight * scale))
+        files.append(("Folder %02d\\Sub %d\\Mail %04d.dbx" % (i % 40, i % 3, i), size))
+    make_files(folder, files)
+
+
+def make_small(folder, count):
+    rng = random.Random(count)
+    make_files(folder, [("Box %03d\\Mail %05d.dbx" % (i // 100, i), rng.randint(1024, 4096)) for i in range(count)])
+
+
 if __name__ == "__main__":
-    if len(sys.argv) not in (3, 4) or sys.argv[1] not in ("oe", "pst"):
+    kinds = {"oe": (make_oe, 600), "pst": (make_pst, 1024), "many": (make_many, 600), "small": (make_small, 1000)}
+    if len(sys.argv) not in (3, 4) or sys.argv[1] not in kinds:
         sys.exit(__doc__)
-    mb = int(sys.argv[3]) if len(sys.argv) == 4 else (600 if sys.argv[1] == "oe" else 1024)
-    (make_oe if sys.argv[1] == "oe" else make_pst)(sys.argv[2], mb)
+    make, default = kinds[sys.argv[1]]
+    make(sys.argv[2], int(sys.argv[3]) if len(sys.argv) == 4 else default)

@@ -18,37 +18,68 @@ namespace {
 // One backup or restore runs at a time per plug-in, on its worker thread.
 volatile LONG g_itemFailures = 0;
 
-// Adds each copied file to the archive and advances the dialog.
-class CArchiveCopySink : public ICopyFolderSink {
+// Reads a data folder's tree straight into the archive: each file under the
+// entry name it would have as a copy below the staging folder target, in the
+// order the file system lists it. Only a cancel or a source that cannot be
+// listed at all fail the walk; a file or sub-folder that cannot be read is
+// logged and recorded, as the backup then lacks it.
+class CStoreTreeWriter {
 public:
-    CArchiveCopySink(const LogSite& site, const std::string& source, const std::string& target, CZipper& zipper,
-                     WorkerContext* context, const std::string& status)
-        : m_site(site), m_source(source), m_target(target), m_zipper(zipper), m_context(context), m_status(status) {}
-    void OnFileCopied(const char* targetPath, bool copied) override {
-        if (!copied) {
+    CStoreTreeWriter(const LogSite& site, CZipper& zipper, WorkerContext* context, const std::string& status)
+        : m_site(site), m_zipper(zipper), m_context(context), m_status(status) {}
+
+    // A sub-folder its parent listed always holds "." and "..": finding
+    // nothing there is a failure too.
+    bool Write(const std::string& source, const std::string& target, bool subFolder = false) {
+        WIN32_FIND_DATAA data;
+        CFindHandle find;
+        bool found = find.First((source + "\\*.*").c_str(), data);
+        if (!found && (subFolder || GetLastError() != ERROR_FILE_NOT_FOUND)) {
+            if (!subFolder) LOG_ERROR_AT(m_site, "Failed to find the first file to copy.");
+            return false;
+        }
+        DWORD listed = found ? ERROR_SUCCESS : ERROR_NO_MORE_FILES;
+        for (; listed == ERROR_SUCCESS; listed = find.Next(data) ? ERROR_SUCCESS : GetLastError()) {
+            if (IsTerminationRequested(m_context)) return false;
+            const std::string from = source + "\\" + data.cFileName, to = target + "\\" + data.cFileName;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // A junction or symbolic link may loop or lead outside the store.
+                LOG_ERROR_AT(m_site, "Skipped the link %s.", from.c_str());
+            } else if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                AddFile(from, to);
+            } else if (strcmp(data.cFileName, ".") && strcmp(data.cFileName, "..") && !Write(from, to, true)) {
+                if (IsTerminationRequested(m_context)) return false;
+                Missing("The folder %s could not be read and is missing from the backup.", from);
+            }
+        }
+        // A listing cut short leaves out whatever came after.
+        if (listed != ERROR_NO_MORE_FILES) Missing("The folder %s could not be listed to its end.", source);
+        return !IsTerminationRequested(m_context);
+    }
+
+private:
+    void AddFile(const std::string& from, const std::string& to) {
+        if (!m_zipper.AddFileAs(from.c_str(), to.c_str())) {
+            const DWORD error = GetLastError();
+            if (IsTerminationRequested(m_context)) return;
             // Mostly a file that the mail client or another program holds
             // open: the user must learn which one the backup lacks.
-            std::string relative = targetPath;
-            if (relative.compare(0, m_target.size(), m_target) == 0) relative = relative.substr(m_target.size());
-            LOG_ERROR_AT(m_site, "The file %s could not be read and is missing from the backup.",
-                         (m_source + relative).c_str());
-            RecordItemFailure();
-        } else if (!m_zipper.AddFile(targetPath, false) && !IsCancelled()) {
-            LOG_ERROR_AT(m_site, "Failed to add %s to zip file.", targetPath);
-            RecordItemFailure();
+            LOG_ERROR_AT(m_site, kThisPlugIn.copyFailedFormat, static_cast<int>(error));
+            Missing("The file %s could not be read and is missing from the backup.", from);
         }
         ProgressStep(m_context, m_status);
     }
-    bool IsCancelled() override { return IsTerminationRequested(m_context); }
+    void Missing(const char* format, const std::string& path) {
+        LOG_ERROR_AT(m_site, format, path.c_str());
+        RecordItemFailure();
+    }
 
-private:
     const LogSite m_site;
-    const std::string& m_source;
-    const std::string& m_target;
     CZipper& m_zipper;
     WorkerContext* m_context;
     const std::string& m_status;
 };
+
 // Destinations compare as the file system compares names.
 std::string DestinationKey(const std::string& destination) {
     std::string key = destination;
@@ -196,7 +227,7 @@ bool CMessagesItemBase::BackupDataFolder(const LogSite& site, const std::string&
         LOG_INFO_AT(site, "The message folder %s does not exist.", dataFolder.c_str());
         return false;
     }
-    if (!CopyFolderToArchive(site, dataFolder, messages, zipper, context, LoadPlugInString(kStringBackupMessages))) {
+    if (!WriteFolderToArchive(site, dataFolder, messages, zipper, context, LoadPlugInString(kStringBackupMessages))) {
         LOG_ERROR_AT(site, "CopyFolder call failed.");
         if (!IsTerminationRequested(context)) RecordItemFailure();
         return false;
@@ -270,10 +301,9 @@ bool AddStagingFolder(const LogSite& site, const std::string& folder, CZipper& z
     return true;
 }
 
-bool CopyFolderToArchive(const LogSite& site, const std::string& source, const std::string& target,
-                         CZipper& zipper, WorkerContext* context, const std::string& status) {
-    CArchiveCopySink sink(site, source, target, zipper, context, status);
-    return CopyFolder(source.c_str(), target.c_str(), &sink, kThisPlugIn.copyFailedFormat);
+bool WriteFolderToArchive(const LogSite& site, const std::string& source, const std::string& target,
+                          CZipper& zipper, WorkerContext* context, const std::string& status) {
+    return CStoreTreeWriter(site, zipper, context, status).Write(source, target);
 }
 
 CExtractedHive::~CExtractedHive() {

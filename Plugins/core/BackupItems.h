@@ -173,11 +173,14 @@ bool FinishItem(bool ok, WorkerContext* context, UINT statusId);
 bool AddStagingFolder(const LogSite& site, const std::string& folder, CZipper& zipper, const char* createFailedFormat,
                       const char* addFailedFormat = "Failed to add a folder to zip file %s.");
 
-// Copies a data folder into the staging tree, adding every copied file to the
-// archive and making one progress step with the status text per file. Failed
-// files are logged and recorded; a cancelled run stops between files.
-bool CopyFolderToArchive(const LogSite& site, const std::string& source, const std::string& target,
-                         CZipper& zipper, WorkerContext* context, const std::string& status);
+// Writes a data folder's files into the archive under the entry names they
+// would have as copies below target (nothing is copied there), making one
+// progress step with the status text per file. A file or sub-folder that
+// cannot be read is logged and recorded; a cancelled run stops between files,
+// and a file being read stops within it. False on a cancel, or when the
+// folder itself cannot be listed.
+bool WriteFolderToArchive(const LogSite& site, const std::string& source, const std::string& target,
+                          CZipper& zipper, WorkerContext* context, const std::string& status);
 
 // A folder that a restore takes from restored data (a key's value): accepted
 // only when it is an absolute path below a drive letter, of plain components

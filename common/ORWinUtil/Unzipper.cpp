@@ -1,8 +1,10 @@
 #include "Unzipper.h"
 
 #include <algorithm>
+#include <cctype>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Handles.h"
@@ -24,7 +26,19 @@ struct CUnzipper::Work {
     }
 };
 
+// Keys are names folded byte by byte as _stricmp folds them, so a key is
+// equal exactly where _stricmp would call the names equal.
+struct CUnzipper::Index {
+    std::unordered_map<std::string, unz64_file_pos> full, base;   // the first entry of each
+};
+
 namespace {
+
+std::string LookupKey(const char* name) {
+    std::string key(name);
+    for (char& c : key) c = c == '/' ? '\\' : static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return key;
+}
 
 bool SetTimesFromDos(HANDLE file, DWORD dosDateTime) {
     FILETIME local, utc;
@@ -258,32 +272,50 @@ void CUnzipper::CloseArchive() {
         unzClose(static_cast<unzFile>(m_unzip));
         m_unzip = nullptr;
     }
+    m_index.reset();
     m_archivePath[0] = '\0';
     m_outputFolder[0] = '\0';
 }
 
-bool CUnzipper::GotoFile(const char* name, bool ignorePath) {
-    if (!m_unzip || !name || !*name) return false;
-    char wanted[MAX_PATH];
-    if (!JoinText(wanted, name)) return false;
-    for (char* p = wanted; *p; ++p)
-        if (*p == '/') *p = '\\';
-
+// One walk of the central directory; entries whose name does not fit a
+// ZipEntryInfo are not found by name, as they cannot be read either.
+bool CUnzipper::BuildIndex() {
     unzFile unzip = static_cast<unzFile>(m_unzip);
-    unz64_file_pos start = {}, baseMatch = {};
+    unz64_file_pos start = {};
     bool haveStart = unzGetFilePos64(unzip, &start) == UNZ_OK;
-    bool haveBaseMatch = false;
-    // One walk: a full-name match anywhere wins over an earlier base-name match.
-    for (int rc = unzGoToFirstFile(unzip); rc == UNZ_OK; rc = unzGoToNextFile(unzip)) {
-        ZipEntryInfo info;
-        if (!GetEntryInfo(info)) continue;
-        if (_stricmp(info.name, wanted) == 0) return true;
-        if (ignorePath && !haveBaseMatch && _stricmp(BaseName(info.name), wanted) == 0)
-            haveBaseMatch = unzGetFilePos64(unzip, &baseMatch) == UNZ_OK;
+    bool ok = true;
+    try {
+        std::unique_ptr<Index> index(new Index);
+        for (int rc = unzGoToFirstFile(unzip); rc == UNZ_OK; rc = unzGoToNextFile(unzip)) {
+            ZipEntryInfo info;
+            unz64_file_pos at;
+            if (!GetEntryInfo(info) || unzGetFilePos64(unzip, &at) != UNZ_OK) continue;
+            index->full.emplace(LookupKey(info.name), at);
+            index->base.emplace(LookupKey(BaseName(info.name)), at);
+        }
+        m_index = std::move(index);
+    } catch (const std::bad_alloc&) {
+        LOG_ERROR("Not enough memory to index the archive %s.", m_archivePath);
+        ok = false;
     }
-    if (haveBaseMatch && unzGoToFilePos64(unzip, &baseMatch) == UNZ_OK) return true;
     if (haveStart) unzGoToFilePos64(unzip, &start);
-    return false;
+    return ok;
+}
+
+bool CUnzipper::GotoFile(const char* name, bool ignorePath) {
+    if (!m_unzip || !name || !*name || strnlen(name, MAX_PATH) >= MAX_PATH) return false;
+    if (!m_index && !BuildIndex()) return false;
+    unzFile unzip = static_cast<unzFile>(m_unzip);
+    try {
+        const std::string key = LookupKey(name);
+        auto found = m_index->full.find(key);
+        if (found != m_index->full.end()) return unzGoToFilePos64(unzip, &found->second) == UNZ_OK;
+        if (!ignorePath) return false;
+        found = m_index->base.find(key);
+        return found != m_index->base.end() && unzGoToFilePos64(unzip, &found->second) == UNZ_OK;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 bool CUnzipper::GotoFirstEntry(const char* extension) {

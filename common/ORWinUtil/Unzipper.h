@@ -40,8 +40,10 @@ public:
     // The archive's full path without its extension.
     const char* GetOutputFolder() const { return m_outputFolder; }
 
-    // Full entry name, without regard to case; with ignorePath, failing that,
-    // the first entry whose base name matches.
+    // The first entry of that full name, without regard to case ("/" and "\"
+    // alike); with ignorePath, failing that, the first entry whose base name
+    // matches. The central directory is indexed on the first call, so a lookup
+    // does not walk it. On failure the current entry stays where it was.
     bool GotoFile(const char* name, bool ignorePath);
     // extension: null or empty for any entry, else "txt" and the like.
     bool GotoFirstEntry(const char* extension = nullptr);
@@ -81,8 +83,10 @@ public:
     static bool IsSafeEntryName(const char* name);
 
 private:
-    struct Work;   // copy buffers and the inflate stream, made once per object
+    struct Work;    // copy buffers and the inflate stream, made once per object
+    struct Index;   // entry positions by name, made once per open archive
 
+    bool BuildIndex();
     bool SkipToExtension(const char* extension);
     bool IsSafeToExtract(const ZipEntryInfo& info);
     bool ExtractTo(const ZipEntryInfo& info, const char* destination);
@@ -90,6 +94,7 @@ private:
     bool CopyEntryData(const ZipEntryInfo& info, HANDLE file, DWORD& writeError);
 
     std::unique_ptr<Work> m_work;
+    std::unique_ptr<Index> m_index;
     void* m_unzip = nullptr;              // minizip unzFile
     const volatile bool* m_stop = nullptr;
     char m_archivePath[MAX_PATH] = {};    // absolute

@@ -295,10 +295,8 @@ bool CZipper::SourcePath(const char* path, char (&out)[MAX_PATH]) const {
     return strchr(path, ':') ? JoinText(out, path) : JoinText(out, m_rootFolder, path);
 }
 
-bool CZipper::AddFile(const char* path, bool ignorePath) {
-    if (!m_zip || !path || !*path) return false;
+bool CZipper::EntryName(const char* path, bool ignorePath, char (&name)[MAX_PATH]) const {
     if (!ignorePath && strncmp(path, "..\\", 3) == 0) return false;
-
     const char* rest = path;
     if (ignorePath) {
         rest = BaseName(path);
@@ -308,11 +306,22 @@ bool CZipper::AddFile(const char* path, bool ignorePath) {
     } else if (strncmp(path, ".\\", 2) == 0) {
         rest = path + 2;
     }
-    char name[MAX_PATH];
-    if (!JoinText(name, rest) || !CUnzipper::IsSafeEntryName(name)) return false;
+    return JoinText(name, rest) && CUnzipper::IsSafeEntryName(name);
+}
 
-    char source[MAX_PATH];
-    if (!SourcePath(path, source)) return false;
+bool CZipper::AddFile(const char* path, bool ignorePath) {
+    if (!m_zip || !path || !*path) return false;
+    char name[MAX_PATH], source[MAX_PATH];
+    return EntryName(path, ignorePath, name) && SourcePath(path, source) && AddFileNamed(source, name);
+}
+
+bool CZipper::AddFileAs(const char* sourcePath, const char* path) {
+    if (!m_zip || !sourcePath || !*sourcePath || !path || !*path) return false;
+    char name[MAX_PATH], source[MAX_PATH];
+    return EntryName(path, false, name) && JoinText(source, sourcePath) && AddFileNamed(source, name);
+}
+
+bool CZipper::AddFileNamed(const char* source, const char* name) {
     CHandle file(OpenSource(source));
     if (!file.IsValid()) return false;
     // Time and attributes of the very file being read.
@@ -388,7 +397,7 @@ bool CZipper::DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc) {
         chunk.length = 0;
         while (!ended && chunk.length < kChunkSize) {
             DWORD got = 0;
-            if (!ReadFile(file, chunk.in + chunk.length, kChunkSize - chunk.length, &got, nullptr)) readOk = false;
+            if (!m_read(file, chunk.in + chunk.length, kChunkSize - chunk.length, &got, nullptr)) readOk = false;
             if (got == 0) ended = true;
             chunk.length += got;
         }

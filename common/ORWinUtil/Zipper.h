@@ -49,6 +49,10 @@ public:
     // the file is missing from the entry (a read or a write failed, a stop):
     // that entry is then left with a CRC-32 no reader accepts.
     bool AddFile(const char* path, bool ignorePath);
+    // Reads the file at sourcePath into the entry AddFile(path, false) would
+    // write (path need not exist): a file goes into the archive under a
+    // name of another folder without being copied there first.
+    bool AddFileAs(const char* sourcePath, const char* path);
     // The folder entry, then everything below it (names starting with "." are
     // skipped); failures inside the recursion do not fail the call.
     bool AddFolder(const char* path, bool ignorePath);
@@ -59,11 +63,18 @@ public:
     // Every entry started since OpenArchive, in the order written: what a
     // read-back of the archive must find.
     const std::vector<ZipWrittenEntry>& GetWrittenEntries() const { return m_written; }
+    // Sources are read through this function (ReadFile's signature), so a
+    // test can make a read fail part-way as a failing disk would. Null:
+    // ReadFile.
+    typedef BOOL(WINAPI* SourceReader)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    void SetSourceReader(SourceReader reader) { m_read = reader ? reader : ReadFile; }
 
 private:
     struct Work;   // chunk buffers and deflate streams (made once per object), worker threads
 
     bool SourcePath(const char* path, char (&out)[MAX_PATH]) const;
+    bool EntryName(const char* path, bool ignorePath, char (&name)[MAX_PATH]) const;
+    bool AddFileNamed(const char* source, const char* name);
     bool WriteEntry(const char* name, const FILETIME& lastWrite, DWORD attributes, HANDLE file,
                     ULONGLONG size);
     bool DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc);
@@ -72,5 +83,6 @@ private:
     void* m_zip = nullptr;              // minizip zipFile
     const volatile bool* m_stop = nullptr;
     std::vector<ZipWrittenEntry> m_written;
+    SourceReader m_read = ReadFile;
     char m_rootFolder[MAX_PATH] = {};   // ends in a backslash when set
 };

@@ -312,6 +312,8 @@ TEST_F(WrenmarkTest, ADataFolderOutsideOrdinaryFoldersRestoresNoFile) {
         if (made) EXPECT_TRUE(RemoveTree(root));
     }
     ASSERT_TRUE(SetCurrentDirectoryA(current));
+}
+
 // A restore over the live profile, whose data files changed and grew since
 // the backup, then its undo: profile key, accounts key and data folder are
 // as before the restore, the file the restore added included.
