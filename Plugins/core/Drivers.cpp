@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -29,10 +30,17 @@ std::string g_undoFailure;
 // temporary name and staged in a uniquely named hidden folder, so neither an
 // existing archive nor anything of the user's is touched until the new
 // archive is complete.
+//
+// A backup that was killed leaves both behind, hidden, with a copy of the
+// user's mail inside: the next backup into the folder removes them. A run
+// still at work keeps its own: the zip writer holds the temporary archive
+// open without sharing, and the staging folder is held open without
+// FILE_SHARE_DELETE, so neither can be removed while it runs.
 class CBackupScratch {
 public:
     explicit CBackupScratch(const std::string& target) : m_target(target) {}
     ~CBackupScratch() {
+        m_stageGuard.Close();
         if (!m_stageRoot.empty()) DeleteFolderTree(m_stageRoot.c_str());
         if (!m_tempArchive.empty()) DeleteFileA(m_tempArchive.c_str());
     }
@@ -50,8 +58,9 @@ public:
             if (written <= 0 || written >= static_cast<int>(sizeof(folder))) return false;
             if (CreateDirectoryA(folder, nullptr)) {
                 m_stageRoot = folder;
+                m_stageGuard.Attach(OpenFolderGuard(folder, FILE_LIST_DIRECTORY));
                 SetFileAttributesA(folder, FILE_ATTRIBUTE_HIDDEN);
-                return true;
+                return m_stageGuard.IsValid();
             }
             if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
         }
@@ -74,6 +83,12 @@ public:
     ULONGLONG WrittenBytes() const {
         return FileBytes(m_tempArchive.empty() ? m_published : m_tempArchive) + TreeBytes(m_stageRoot);
     }
+
+    // Removes the staging folders and temporary archives that earlier runs
+    // into target left there when they were killed. Only a hidden entry of
+    // exactly our own name pattern counts, a folder only with nothing but our
+    // own staging content in it; one another run holds is in use and stays.
+    static void RemoveLeftovers(const std::string& target);
 
 private:
     static ULONGLONG FileBytes(const std::string& path) {
@@ -99,11 +114,18 @@ private:
         } while (find.Next(found));
         return total;
     }
+    // A handle on a folder that shares reading and writing but not deleting.
+    static HANDLE OpenFolderGuard(const char* folder, DWORD access) {
+        return CreateFileA(folder, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    }
+    static bool IsLeftoverStage(const std::string& folder);
 
     std::string m_target;
     std::string m_tempArchive;
     std::string m_stageRoot;
     std::string m_published;
+    CHandle m_stageGuard;
 };
 
 // "12 KB" below 10 MB, "34 MB" above.
@@ -139,6 +161,80 @@ void LogTargetSpace(const std::string& target, const CBackupScratch& scratch, DW
               drive.c_str(), written, left, drive.c_str());
 }
 
+
+bool IsHexRun(const char* text, size_t minimum, size_t maximum) {
+    size_t count = 0;
+    for (; isxdigit(static_cast<unsigned char>(text[count])); ++count) {
+        if (count == maximum) return false;
+    }
+    return count >= minimum && text[count] == 0;
+}
+
+// "~vlstage" and eight lower-case hex digits, as Create names them.
+bool IsStageName(const char* name) {
+    const size_t prefix = strlen("~vlstage");
+    if (strncmp(name, "~vlstage", prefix) || strlen(name) != prefix + 8) return false;
+    for (const char* c = name + prefix; *c; ++c)
+        if (!isdigit(static_cast<unsigned char>(*c)) && (*c < 'a' || *c > 'f')) return false;
+    return true;
+}
+
+// GetTempFileName's "vlb<hex>.tmp": up to four hex digits.
+bool IsTempArchiveName(const char* name) {
+    const size_t length = strlen(name);
+    if (length < 8 || length > 11 || _strnicmp(name, "vlb", 3) || _stricmp(name + length - 4, ".tmp")) return false;
+    char digits[8] = {};
+    memcpy(digits, name + 3, length - 7);
+    return IsHexRun(digits, 1, 4);
+}
+
+// Nothing but the staging folder of this plug-in's archive in it (or nothing).
+bool CBackupScratch::IsLeftoverStage(const std::string& folder) {
+    WIN32_FIND_DATAA data;
+    CFindHandle find;
+    if (!find.First((folder + "\\*").c_str(), data)) return false;
+    for (bool more = true; more; more = find.Next(data)) {
+        if (!strcmp(data.cFileName, ".") || !strcmp(data.cFileName, "..")) continue;
+        const DWORD attributes = data.dwFileAttributes;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            _stricmp(data.cFileName, kThisPlugIn.archiveBaseName))
+            return false;
+    }
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+void CBackupScratch::RemoveLeftovers(const std::string& target) {
+    WIN32_FIND_DATAA data;
+    CFindHandle find;
+    for (bool more = find.First((target + "\\*").c_str(), data); more; more = find.Next(data)) {
+        const DWORD attributes = data.dwFileAttributes;
+        if (!(attributes & FILE_ATTRIBUTE_HIDDEN) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const std::string path = target + "\\" + data.cFileName;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!IsStageName(data.cFileName) || !IsLeftoverStage(path)) continue;
+            // A run at work holds its folder without sharing delete: the probe
+            // fails, and the folder stays.
+            CHandle probe(OpenFolderGuard(path.c_str(), DELETE));
+            if (!probe.IsValid()) {
+                LOG_INFO("The staging folder %s is in use and is left alone.", path.c_str());
+                continue;
+            }
+            probe.Close();
+            if (DeleteFolderTree(path.c_str()))
+                LOG_ERROR("Removed the staging folder %s an interrupted backup left.", path.c_str());
+            else
+                LOG_ERROR("Failed to remove the staging folder %s an interrupted backup left.", path.c_str());
+        } else if (IsTempArchiveName(data.cFileName)) {
+            if (attributes & FILE_ATTRIBUTE_READONLY) continue;   // never ours: made read-only by someone
+            if (DeleteFileA(path.c_str()))
+                LOG_ERROR("Removed the temporary backup file %s an interrupted backup left.", path.c_str());
+            else
+                LOG_INFO("The temporary backup file %s is in use and is left alone (error = %d).", path.c_str(),
+                         static_cast<int>(GetLastError()));
+        }
+    }
+}
+
 // Keeps what a backup could save when some of it failed: a complete archive
 // with failures never replaces an existing archive (which may hold what this
 // one lacks); it then goes beside it as "<base> (incomplete).vlb".
@@ -167,6 +263,7 @@ int BackupWorker(WorkerContext* context) {
     DWORD error = 0;   // of the step that failed, when it tells
     ArchiveCheck check;
     {
+        CBackupScratch::RemoveLeftovers(target);
         CBackupScratch scratch(target);
         CZipper zipper;
         zipper.SetStopFlag(&context->terminationRequested);

@@ -1,4 +1,5 @@
 #include "Log.h"
+#include "ORRegistryUtil.h"
 #include "PlugInModule.h"
 #include "ProductSettings.h"
 
@@ -11,6 +12,10 @@ void StartPlugIn() {
     if (!homeFromRegistry)
         LOG_ERROR("Failed to read the Velmora home directory from registry. Use the current directory instead.");
     g_PlugIn.languageCode = FindLanguageCode();
+    // A restore killed half way left the only good copy of a key aside: it goes
+    // back now, before anything reads or backs up that key.
+    if (!ORRegistryUtil::PutBackInterruptedRestore(HKEY_CURRENT_USER))
+        LOG_ERROR("A key an interrupted restore left aside could not be put back yet.");
 
     const char* satellite = kThisPlugIn.satelliteEnglish;
     if (g_PlugIn.languageCode == "KOR") {

@@ -4,9 +4,12 @@
 
 #include <cstring>
 
+#include "Log.h"
+
 namespace {
 const UINT kProgressDialogResource = 145;
 const DWORD kTerminationWaitMs = 500;
+const DWORD kStopWorkerLogMs = 3000;
 
 // The progress bar of dialog 145 needs its window class registered before the
 // dialog is created; the plug-in does it once, when it is loaded.
@@ -26,15 +29,22 @@ bool MaySend(const WorkerContext* context) {
 // Waits for a thread to end while still executing messages that other threads
 // send to windows of this thread, so a worker blocked in SendMessage toward
 // this thread cannot deadlock the wait.
-void WaitForThreadPumpingSent(HANDLE thread, DWORD timeoutMs) {
+// Waits for the thread while answering messages sent to this thread and
+// repainting its windows, so they neither hang a sender nor look hung.
+// True when the thread has ended.
+bool WaitForThreadPumpingSent(HANDLE thread, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
         DWORD remaining = timeoutMs == INFINITE ? INFINITE : (elapsed >= timeoutMs ? 0 : timeoutMs - elapsed);
-        DWORD rc = MsgWaitForMultipleObjects(1, &thread, FALSE, remaining, QS_SENDMESSAGE);
-        if (rc != WAIT_OBJECT_0 + 1) return;   // ended, timed out, or failed
+        DWORD rc = MsgWaitForMultipleObjects(1, &thread, FALSE, remaining, QS_SENDMESSAGE | QS_PAINT);
+        if (rc == WAIT_OBJECT_0) return true;
+        if (rc != WAIT_OBJECT_0 + 1) return false;   // timed out or failed
         MSG message;
         PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        // Only paint: input and posted messages wait for the thread's own loop.
+        while (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE | PM_QS_PAINT))
+            DispatchMessageA(&message);
     }
 }
 
@@ -82,8 +92,14 @@ INT_PTR CProgressDlg::RunModal(HMODULE resources) {
 void CProgressDlg::StopWorker() {
     m_context.terminationRequested = true;
     if (m_thread) {
-        // The engine the worker uses may be released as soon as this returns.
-        WaitForThreadPumpingSent(m_thread, INFINITE);
+        // The engine the worker uses may be released as soon as this returns,
+        // so the wait has no limit; a long one is logged.
+        if (!WaitForThreadPumpingSent(m_thread, kStopWorkerLogMs)) {
+            LOG_ERROR("The worker has not stopped %u seconds after termination was requested; still waiting.",
+                      static_cast<unsigned>(kStopWorkerLogMs / 1000));
+            WaitForThreadPumpingSent(m_thread, INFINITE);
+            LOG_ERROR("The worker has stopped.");
+        }
         CloseHandle(m_thread);
         m_thread = nullptr;
     }

@@ -1,6 +1,7 @@
 #include "FileUtil.h"
 
 #include <string>
+#include <vector>
 
 #include "Handles.h"
 #include "Log.h"
@@ -10,16 +11,78 @@ bool IsDots(const char* name) {
     return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
-// Asked between the chunks of one file, so Cancel stops a copy of a large
-// file within a chunk; CopyFileEx then deletes the partial target.
-DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE,
-                            HANDLE, LPVOID data) {
-    ICopyFolderSink* sink = static_cast<ICopyFolderSink*>(data);
-    return sink && sink->IsCancelled() ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+const DWORD kCopyChunkBytes = 1024 * 1024;
+
+// Sends the source's data to the open target a chunk at a time, asking the
+// sink between chunks, so Cancel stops even a copy of a huge file at once.
+bool CopyData(HANDLE source, HANDLE target, ICopyFolderSink* sink) {
+    std::vector<char> buffer(kCopyChunkBytes);
+    for (;;) {
+        if (sink && sink->IsCancelled()) {
+            SetLastError(ERROR_REQUEST_ABORTED);
+            return false;
+        }
+        DWORD read = 0, written = 0;
+        if (!ReadFile(source, buffer.data(), kCopyChunkBytes, &read, nullptr)) return false;
+        if (read == 0) return true;
+        if (!WriteFile(target, buffer.data(), read, &written, nullptr)) return false;
+        if (written != read) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+    }
+}
+
+// Copies one file as CopyFile does (data, last write time, attributes), but
+// through a temporary file beside the target that is moved into place only
+// when complete: a cancelled or failed copy leaves no partial file, and an
+// existing target stays as it was. A hidden or read-only target is refused,
+// as CopyFile refuses it.
+bool CopyOneFileOnce(const char* from, const char* to, ICopyFolderSink* sink) {
+    const DWORD attributes = GetFileAttributesA(from);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD existing = GetFileAttributesA(to);
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    CHandle source(CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source.IsValid()) return false;
+
+    std::string folder = to;
+    const size_t slash = folder.find_last_of('\\');
+    folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
+    char temp[MAX_PATH] = {};
+    if (folder.size() + 14 >= MAX_PATH) {   // GetTempFileName needs room for "\\vlcXXXX.tmp"
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    if (!GetTempFileNameA(folder.c_str(), "vlc", 0, temp)) return false;
+    CHandle target(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                               nullptr));
+    FILETIME written = {};
+    bool ok = target.IsValid() && CopyData(source, target, sink) && GetFileTime(source, nullptr, nullptr, &written) &&
+              SetFileTime(target, nullptr, nullptr, &written);
+    DWORD error = GetLastError();
+    if (!target.Close()) ok = false;
+    if (ok && !MoveFileExA(temp, to, MOVEFILE_REPLACE_EXISTING)) {
+        ok = false;
+        error = GetLastError();
+    }
+    if (!ok) {
+        DeleteFileA(temp);
+        SetLastError(error);
+        return false;
+    }
+    const DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE);
+    SetFileAttributesA(to, kept ? kept : FILE_ATTRIBUTE_NORMAL);
+    return true;
 }
 
 bool CopyOneFile(const char* from, const char* to, ICopyFolderSink* sink) {
-    return RetryWhileShared([&] { return CopyFileExA(from, to, CopyProgress, sink, nullptr, 0) != FALSE; });
+    return RetryWhileShared([&] { return CopyOneFileOnce(from, to, sink); });
 }
 }  // namespace
 

@@ -8,7 +8,7 @@
 class ICopyFolderSink {
 public:
     virtual ~ICopyFolderSink() = default;
-    // After each file: copied is false when CopyFileA failed (already logged).
+    // After each file: copied is false when it failed (already logged).
     virtual void OnFileCopied(const char* targetPath, bool copied) = 0;
     // Asked before each file and sub-folder, and between the chunks of a
     // file being copied; true stops the walk (the partial file is removed).

@@ -9,6 +9,9 @@
 
 const char* const kProductKey = "Software\\Orridge\\Velmora";
 const char* const ORRegistryUtil::kMountName = "TEMP_HIVE";
+DWORD ORRegistryUtil::s_mountWaitMs = 30000;
+const char* const CHiveMountLock::kGlobalName = "Global\\Velmora TEMP_HIVE";
+const char* const CHiveMountLock::kLocalName = "Velmora TEMP_HIVE";
 
 namespace {
 // Where a restore keeps the incoming tree and the tree it replaces while it
@@ -194,11 +197,29 @@ bool ORRegistryUtil::SaveRegKeyPath(HKEY root, const char* subKey, const char* h
 bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char* hivePath) {
     CPrivilegeScope privileges(SE_RESTORE_NAME, SE_BACKUP_NAME);
     if (!subKey || !*subKey || !FileExists(hivePath)) return false;
+    // The mount is machine-wide: another instance restoring right now keeps
+    // its hive there, and only a holder that died leaves one to clear away.
+    CHiveMountLock lock;
+    switch (lock.Acquire(s_mountWaitMs)) {
+    case CHiveMountLock::kBusy:
+        LOG_ERROR("Another restore kept the registry mount %s busy; the key %s is left as it was.", kMountName,
+                  subKey);
+        return false;
+    case CHiveMountLock::kFailed:
+        LOG_ERROR("No lock on the registry mount %s; the key %s is left as it was.", kMountName, subKey);
+        return false;
+    case CHiveMountLock::kAbandoned:
+        LOG_ERROR("A restore that was stopped left the registry mount %s behind; it is removed.", kMountName);
+        break;
+    case CHiveMountLock::kAcquired:
+        break;
+    }
     // A restore that was killed or could not roll back left the only copy of
     // a key aside: it goes back first, and nothing else is done until it has.
     if (!PutBackSafetyCopy(root)) return false;
 
-    // A mount left behind by an interrupted restore would block every later one.
+    // With the lock held, whatever is mounted was left by a restore that is
+    // gone, and it would block every later one.
     RegUnLoadKeyA(HKEY_USERS, kMountName);
 
     // 1. Bring the hive's tree into the registry beside the target. Until this
@@ -245,6 +266,13 @@ bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char
     LOG_ERROR("Failed to restore the key %s with error = %d.", subKey, static_cast<int>(rc));
     PutBackSafetyCopy(root);
     return false;
+}
+
+bool ORRegistryUtil::PutBackInterruptedRestore(HKEY root) {
+    CHiveMountLock lock;
+    // A safety copy under a live holder belongs to a restore still at work.
+    if (lock.Acquire(0) == CHiveMountLock::kBusy) return true;
+    return PutBackSafetyCopy(root);
 }
 
 LONG ORRegistryUtil::DeleteRegKeyTree(HKEY root, const char* subKey) {
@@ -304,4 +332,45 @@ LONG ORRegistryUtil::CopyRegKeyTree(HKEY target, HKEY source) {
         if (rc == ERROR_SUCCESS) rc = CopyRegKeyTree(targetChild, sourceChild);
         if (rc != ERROR_SUCCESS) return rc;
     }
+}
+
+CHiveMountLock::~CHiveMountLock() {
+    Release();
+    if (m_mutex) CloseHandle(m_mutex);
+}
+
+CHiveMountLock::Result CHiveMountLock::Acquire(DWORD timeoutMs) {
+    Release();
+    if (!m_mutex) {
+        // Made by another user's instance, the mutex may refuse the full access
+        // CreateMutex asks for; waiting on it needs only SYNCHRONIZE.
+        m_mutex = CreateMutexA(nullptr, FALSE, kGlobalName);
+        if (!m_mutex && GetLastError() == ERROR_ACCESS_DENIED) m_mutex = OpenMutexA(SYNCHRONIZE, FALSE, kGlobalName);
+        if (!m_mutex) {
+            LOG_ERROR("Failed to create the mutex %s with error = %d; the session's own is used.", kGlobalName,
+                      static_cast<int>(GetLastError()));
+            m_mutex = CreateMutexA(nullptr, FALSE, kLocalName);
+        }
+        if (!m_mutex) {
+            LOG_ERROR("Failed to create the mutex %s with error = %d.", kLocalName, static_cast<int>(GetLastError()));
+            return kFailed;
+        }
+    }
+    switch (WaitForSingleObject(m_mutex, timeoutMs)) {
+    case WAIT_OBJECT_0:
+        m_owned = true;
+        return kAcquired;
+    case WAIT_ABANDONED:
+        m_owned = true;
+        return kAbandoned;
+    case WAIT_TIMEOUT:
+        return kBusy;
+    default:
+        return kFailed;
+    }
+}
+
+void CHiveMountLock::Release() {
+    if (m_owned) ReleaseMutex(m_mutex);
+    m_owned = false;
 }

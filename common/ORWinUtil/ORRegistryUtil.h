@@ -13,6 +13,9 @@ public:
     static const DWORD kNameBytes = 1024;     // subkey, value and class names
     static const DWORD kStringBytes = 256;    // ReadStringFromRegistry buffer
     static const char* const kMountName;      // "TEMP_HIVE" under HKEY_USERS
+    // How long a restore waits for another instance's restore to finish with
+    // the mount before it gives up on its key.
+    static DWORD s_mountWaitMs;
 
     // Value access. QueryRegValue and SetRegValue return Win32 error codes.
     static LONG QueryRegValue(HKEY root, const char* subKey, const char* valueName, DWORD* type,
@@ -42,8 +45,42 @@ public:
     // complete: on any failure the key is left as it was before the call.
     static bool RestoreRegKeyPath(HKEY root, const char* subKey, const char* hivePath);
 
+    // Puts back a key that a killed restore left in its safety copy, unless a
+    // restore of this or another instance is running right now. False only
+    // when a copy was there and could not be put back (it is kept).
+    static bool PutBackInterruptedRestore(HKEY root);
+
     static LONG DeleteRegKeyTree(HKEY root, const char* subKey);
     static LONG CopyRegKeyValues(HKEY sourceRoot, const char* sourceSubKey, HKEY target);
     // Note the order: target first.
     static LONG CopyRegKeyTree(HKEY target, HKEY source);
+};
+
+// The machine-wide lock on the "TEMP_HIVE" mount and the restore working keys,
+// held for the lifetime of the object. Every instance of the product takes it
+// before it loads, copies or unloads there, so no instance ever unloads a hive
+// another one is still reading.
+class CHiveMountLock {
+public:
+    enum Result {
+        kAcquired,    // no other holder: whatever is mounted is stale
+        kAbandoned,   // the last holder died holding it: its mount is stale
+        kBusy,        // another live holder kept it for the whole wait
+        kFailed       // no lock object could be made
+    };
+    CHiveMountLock() = default;
+    ~CHiveMountLock();
+    CHiveMountLock(const CHiveMountLock&) = delete;
+    CHiveMountLock& operator=(const CHiveMountLock&) = delete;
+
+    Result Acquire(DWORD timeoutMs);
+    void Release();
+    bool Owned() const { return m_owned; }
+
+    static const char* const kGlobalName;   // "Global\\Velmora TEMP_HIVE"
+    static const char* const kLocalName;    // the session's own, when the global one is refused
+
+private:
+    HANDLE m_mutex = nullptr;
+    bool m_owned = false;
 };

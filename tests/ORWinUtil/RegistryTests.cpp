@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "Log.h"
 
 #include "Handles.h"
 #include "ORRegistryUtil.h"
@@ -135,4 +138,95 @@ TEST_F(RegistryFixture, CopyLeftByAKilledRestoreIsPutBackFirst) {
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kTree, "Only Now", "kept"));
     EXPECT_FALSE(Restore());
     EXPECT_EQ(now, Dump());
+}
+
+namespace {
+const char* const kHolderHiveVariable = "VELMORA_TEST_HOLDER_HIVE";
+
+// Another instance of the product in the middle of a restore: this test program
+// run again, holding the mount lock with its own hive mounted until killed.
+struct MountHolder {
+    PROCESS_INFORMATION process = {};
+    ~MountHolder() { Kill(); }
+    bool Start(const std::string& hive, const std::string& ready) {
+        SetEnvironmentVariableA(kHolderHiveVariable, (hive + "|" + ready).c_str());
+        char exe[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, exe, MAX_PATH);
+        std::string command = std::string("\"") + exe +
+                              "\" --gtest_also_run_disabled_tests --gtest_filter=MountHolderProcess.DISABLED_Hold";
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back(0);
+        STARTUPINFOA startup = {sizeof(startup)};
+        bool started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                      &process) != FALSE;
+        SetEnvironmentVariableA(kHolderHiveVariable, nullptr);
+        for (int i = 0; started && i < 600 && !FileExistsAt(ready); ++i) Sleep(50);
+        return started && FileExistsAt(ready);
+    }
+    void Kill() {
+        if (!process.hProcess) return;
+        TerminateProcess(process.hProcess, 9);
+        WaitForSingleObject(process.hProcess, 10000);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        process = {};
+    }
+};
+}  // namespace
+
+// Run only as the child of MountHolder.
+TEST(MountHolderProcess, DISABLED_Hold) {
+    char value[2 * MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableA(kHolderHiveVariable, value, sizeof(value)), 0u);
+    const std::string both = value;
+    const std::string hive = both.substr(0, both.find('|')), ready = both.substr(both.find('|') + 1);
+    CHiveMountLock lock;
+    ASSERT_NE(CHiveMountLock::kBusy, lock.Acquire(INFINITE));
+    ORRegistryUtil::EnablePrivilege(SE_RESTORE_NAME, true);
+    ORRegistryUtil::EnablePrivilege(SE_BACKUP_NAME, true);
+    RegUnLoadKeyA(HKEY_USERS, ORRegistryUtil::kMountName);
+    ASSERT_EQ(ERROR_SUCCESS, RegLoadKeyA(HKEY_USERS, ORRegistryUtil::kMountName, hive.c_str()));
+    ASSERT_TRUE(WriteFileBytes(ready, "mounted"));
+    Sleep(INFINITE);
+}
+
+// "TEMP_HIVE" is one mount for the whole machine. While another instance holds
+// it, a restore waits, then gives up on its key with a log line and leaves that
+// instance's hive mounted; a start-up leaves a safety copy of a running restore
+// alone. Once that instance is killed with its hive still mounted, the next
+// restore clears the stale mount away and succeeds.
+TEST_F(RegistryFixture, OneRestoreAtATimeOnTheMachineWideMount) {
+    const std::string saved = Dump();
+    ASSERT_TRUE(Save());
+    const std::string other = folder / "Other.txt";
+    ASSERT_TRUE(CopyFileA(hive.c_str(), other.c_str(), FALSE));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kTree, "Only Before Restore", "kept while busy"));
+    const std::string changed = Dump();
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kProductKey, "Restore Safety Target", "Software\\Live Restore"));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, "Software\\Live Restore", "Half", "written"));
+
+    MountHolder holder;
+    ASSERT_TRUE(holder.Start(other, folder / "ready"));
+    const std::string logPath = folder / "Restore.log";
+    ASSERT_TRUE(g_Log.OpenLogFile(logPath.c_str(), true));
+    g_Log.SetLogLevel(1);
+    const DWORD wait = ORRegistryUtil::s_mountWaitMs;
+    ORRegistryUtil::s_mountWaitMs = 300;
+    EXPECT_FALSE(Restore());
+    EXPECT_TRUE(ORRegistryUtil::PutBackInterruptedRestore(HKEY_CURRENT_USER));
+    ORRegistryUtil::s_mountWaitMs = wait;
+    g_Log.Close();
+    EXPECT_EQ(changed, Dump());
+    EXPECT_TRUE(KeyExists(HKEY_USERS, ORRegistryUtil::kMountName));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Live Restore"));
+    bool logged = false;
+    for (const std::string& line : ReadLines(logPath)) logged |= line.find("TEMP_HIVE busy") != std::string::npos;
+    EXPECT_TRUE(logged);
+
+    holder.Kill();
+    ASSERT_TRUE(KeyExists(HKEY_USERS, ORRegistryUtil::kMountName));
+    ASSERT_EQ(ERROR_SUCCESS, ORRegistryUtil::DeleteRegKeyTree(HKEY_CURRENT_USER, kProductKey));
+    EXPECT_TRUE(Restore());
+    EXPECT_EQ(saved, Dump());
+    EXPECT_FALSE(KeyExists(HKEY_USERS, ORRegistryUtil::kMountName));
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "Log.h"
 #include "ProgressDlg.h"
 #include "TestSupport.h"
 
@@ -81,6 +82,8 @@ TEST(ProgressDialog, OnlyAWorkersOneIsSuccess) {
 
 // Cancel, Escape and Close stop the worker and end the dialog, whose release waits for it.
 TEST(ProgressDialog, CancelStopsTheWorkAndTheDialogWaitsForIt) {
+    testsupport::ScratchFolder folder;
+    const std::string log = folder / "Progress.log";
     for (const UINT* way : kCancelWays) {
         SCOPED_TRACE(way[0]);
         WorkerRun run;
@@ -100,10 +103,19 @@ TEST(ProgressDialog, CancelStopsTheWorkAndTheDialogWaitsForIt) {
             EXPECT_EQ(std::vector<std::string>{"working"}, g_statuses);
             EXPECT_TRUE(run.sawTermination);
             EXPECT_FALSE(run.ended);
-            release = std::thread([&] { Sleep(1000); SetEvent(run.finish); });
+            // Once a worker that takes long to stop, and the wait for it is logged.
+            const DWORD late = way == kCancelWays[0] ? 3500 : 1000;
+            release = std::thread([&run, late] { Sleep(late); SetEvent(run.finish); });
+            ASSERT_TRUE(g_Log.OpenLogFile(log.c_str(), true));
+            g_Log.SetLogLevel(1);
         }
+        g_Log.Close();
         EXPECT_TRUE(run.ended);
         release.join();
+        bool logged = false;
+        for (const std::string& line : testsupport::ReadLines(log))
+            logged |= line.find("has not stopped 3 seconds") != std::string::npos;
+        EXPECT_EQ(way == kCancelWays[0], logged);
     }
 }
 

@@ -152,7 +152,27 @@ case "$case" in
       check "Backup returns 0" returned_zero "Backup($win\\Backup)"
       check "previous archive byte-identical" cmp -s "$work/previous.vlb" "$archive"
     else
-      run "$demo" restore "$win\\Backup\\Outlook Express.vlb" >"$work/demo.out" 2>&1
+      # The file cannot be saved for the undo either: the restore says so in a
+      # box before it changes anything, and the box is answered here.
+      run "$demo" restore "$win\\Backup\\Outlook Express.vlb" >"$work/demo.out" 2>&1 &
+      demo_pid=$!
+      box=""
+      for _ in $(seq 300); do
+        box="$(xdotool search --onlyvisible --class 'oedemo.exe' 2>/dev/null | head -1)"
+        [ -n "$box" ] && break
+        kill -0 $demo_pid 2>/dev/null || break
+        sleep 0.2
+      done
+      check "the undo box appears" test -n "$box"
+      # Answer the box until the driver ends (bounded).
+      for _ in $(seq 60); do
+        kill -0 $demo_pid 2>/dev/null || break
+        for w in $(xdotool search --onlyvisible --class 'oedemo.exe' 2>/dev/null); do
+          xdotool windowactivate --sync "$w" >/dev/null 2>&1; xdotool key --window "$w" Return >/dev/null 2>&1
+        done
+        sleep 0.5
+      done
+      kill $demo_pid 2>/dev/null; wait $demo_pid
       check "Restore returns 0" returned_zero "Restore()"
     fi
     release_store_file
