@@ -94,6 +94,36 @@ TEST_F(WrenfoldUndoTest, UndoLeavesEverythingAsBeforeTheRestore) {
     EXPECT_EQ(undo, UndoArchives()) << "undoing writes no undo archive of its own";
 }
 
+// Where no address book location was set, the restore sets one (and makes the
+// book's folder): the undo takes both away again, whether the settings key
+// was missing altogether or held an empty location.
+TEST_F(WrenfoldUndoTest, UndoTakesBackTheAddressBookLocationARestoreSet) {
+    const std::string wab = mailfixture::WabPath(profile.Path()), location = "Software\\Microsoft\\WAB\\WAB4\\Wab File Name";
+    const std::string folder = wab.substr(0, wab.rfind('\\'));
+    StartPlugIn();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    // The default place of the book is then the fixture's own.
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                          "AppData", profile / "Application Data", REG_EXPAND_SZ));
+    ClearUndoFolder();
+    ASSERT_TRUE(RemoveTree(folder));
+    for (const bool keyKept : {false, true}) {
+        SCOPED_TRACE(keyKept ? "empty location" : "no settings key");
+        if (keyKept) ASSERT_TRUE(SetString(HKEY_CURRENT_USER, location, "", ""));
+        else ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kWabKey));
+        const std::string before = mailfixture::Snapshot(profile.Path());
+        ASSERT_EQ(1, RestoreOnly(Archive(), {})) << NewLog();
+        std::string named;
+        ASSERT_TRUE(GetString(HKEY_CURRENT_USER, location, "", named) && named == wab) << named;
+        const std::vector<std::string> undo = UndoArchives();
+        ASSERT_EQ(1u, undo.size());
+        ASSERT_EQ(1, RestoreEverything(UndoFolder() + "\\" + undo[0])) << NewLog();
+        EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
+        EXPECT_FALSE(DirExistsAt(folder));
+        ClearUndoFolder();
+    }
+}
+
 // Without a place for the undo archive, or with a file it cannot read, the
 // restore does not start and says why.
 TEST_F(WrenfoldUndoTest, ARestoreThatCannotSaveItsUndoChangesNothing) {
