@@ -140,6 +140,16 @@ bool ReadCreatedList(CUnzipper& archive, std::vector<std::string>& lines, std::s
     }
     return true;
 }
+// Only the archives in the undo folder undo: the list of any other archive
+// could name any key or file of the user's for deletion.
+bool IsInUndoFolder(const std::string& archivePath) {
+    char full[MAX_PATH] = {};
+    char* name = nullptr;
+    const DWORD length = GetFullPathNameA(archivePath.c_str(), MAX_PATH, full, &name);
+    std::string folder;
+    if (length == 0 || length >= MAX_PATH || !name || name == full || !GetUndoFolder(folder)) return false;
+    return SameName(std::string(full, name - full - 1), folder.c_str());
+}
 }  // namespace
 
 void CUndoPlan::AddKey(const std::string& entry, const std::string& keyPath) {
@@ -241,8 +251,15 @@ bool GetUndoFolder(std::string& folder) {
 
 bool WriteUndoArchive(CMailPlugIn& engine, CUnzipper& archive, std::string& reason) {
     std::vector<std::string> ignored;
-    g_undoing = ReadCreatedList(archive, ignored);
-    if (g_undoing) return true;   // undoing: no redo is kept
+    g_undoing = false;
+    if (ReadCreatedList(archive, ignored)) {
+        if (IsInUndoFolder(engine.GetPath())) {
+            g_undoing = true;
+            return true;   // undoing: no redo is kept
+        }
+        LOG_ERROR("The list of %s in %s is not used: only the undo folder's archives undo a restore.", kUndoListName,
+                  engine.GetPath().c_str());
+    }
     CUndoPlan plan;
     for (CBackupIdentity* identity : engine.GetIdentityList())
         if (IUndoSource* source = dynamic_cast<IUndoSource*>(identity); source && identity->IsEnabled())
@@ -267,7 +284,7 @@ bool IsUndoing() { return g_undoing; }
 bool RemoveCreatedByUndoneRestore(CUnzipper& archive) {
     std::vector<std::string> lines;
     std::string listEntry;
-    if (!ReadCreatedList(archive, lines, &listEntry)) return true;
+    if (!g_undoing || !ReadCreatedList(archive, lines, &listEntry)) return true;
     bool ok = true;
     // The kept-aside keys first: an item of the undo may have written one of
     // them (a profile key under the other root).

@@ -74,7 +74,8 @@ bool GetUndoFolder(std::string& folder);
 // reason for the user, when the restore must not start.
 bool WriteUndoArchive(CMailPlugIn& engine, CUnzipper& archive, std::string& reason);
 
-// True while the running restore is the restore of an undo archive.
+// True while the running restore is the restore of an undo archive: one in
+// the undo folder that holds the list of what the undone restore created.
 bool IsUndoing();
 
 // For an undo archive, after its items have run: puts back the keys kept

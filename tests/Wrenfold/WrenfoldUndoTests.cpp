@@ -179,3 +179,32 @@ TEST_F(WrenfoldUndoTest, TheLastFiveUndoArchivesAreKept) {
     EXPECT_FALSE(Contains(kept, "Outlook 2001-01-02 00-00-00.vlb"));
     EXPECT_FALSE(Contains(kept, "Outlook 2001-01-01 00-00-00.vlb"));
 }
+
+// An archive's own list of what to delete is used only when the archive lies
+// in the undo folder: anywhere else it is a plain backup, and the key and file
+// it names stay.
+TEST_F(WrenfoldUndoTest, OnlyTheUndoFoldersArchivesDeleteWhatTheirListNames) {
+    StartPlugIn();
+    Find(BackupList(), "Alice Martin")->Enable();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string victim = profile / "keep me.txt", key = "Software\\Kept";
+    ASSERT_TRUE(WriteFileBytes(victim, "years of notes") && SetString(HKEY_CURRENT_USER, key, "Value", "kept"));
+    std::vector<ArchiveEntry> entries = ReadArchiveEntries(Archive());
+    entries.push_back({"Outlook Express\\Undo.txt", "file\t" + victim + "\r\nkey\t" + key + "\r\n", entries.front().dosDate});
+    ASSERT_TRUE(WriteArchiveEntries(profile / "Outlook Express.vlb", entries));
+
+    EXPECT_EQ(1, RestoreEverything(profile / "Outlook Express.vlb")) << NewLog();
+    EXPECT_EQ(1u, LinesWith(NewLog(), "The list of Undo.txt in " + profile / "Outlook Express.vlb" + " is not used").size());
+    EXPECT_TRUE(FileExistsAt(victim));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key));
+    EXPECT_EQ(1u, UndoArchives().size()) << "a plain restore keeps its undo";
+
+    // The same archive in the undo folder does undo.
+    ClearUndoFolder();
+    ASSERT_TRUE(CreateFolderPath(UndoFolder().c_str()));
+    const std::string undo = UndoFolder() + "\\Outlook Express 2001-01-01 00-00-00.vlb";
+    ASSERT_TRUE(CopyFileA((profile / "Outlook Express.vlb").c_str(), undo.c_str(), FALSE));
+    EXPECT_EQ(1, RestoreEverything(undo)) << NewLog();
+    EXPECT_FALSE(FileExistsAt(victim));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key));
+}
