@@ -208,3 +208,29 @@ TEST_F(WrenfoldUndoTest, OnlyTheUndoFoldersArchivesDeleteWhatTheirListNames) {
     EXPECT_FALSE(FileExistsAt(victim));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key));
 }
+
+// An address book entry under a name the restore refuses (a device name) is
+// not opened while the undo is planned either: the undo archive names no such
+// file, and the restore fails, saying why.
+TEST_F(WrenfoldUndoTest, AnAddressBookUnderADeviceNameIsNotPlannedForTheUndo) {
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string wab = mailfixture::WabPath(profile.Path());
+    const std::string book = "Outlook Express\\AddressBook\\" + wab.substr(wab.rfind('\\') + 1);
+    std::vector<ArchiveEntry> entries = ReadArchiveEntries(Archive());
+    for (ArchiveEntry& entry : entries)
+        if (entry.name == book) entry.name = "Outlook Express\\AddressBook\\AUX.wab";
+    ASSERT_TRUE(WriteArchiveEntries(profile / "Outlook Express.vlb", entries));
+
+    EXPECT_EQ(0, RestoreEverything(profile / "Outlook Express.vlb"));
+    EXPECT_EQ(1u, LinesWith(NewLog(), "Refused to restore the unsafe entry Outlook Express\\AddressBook\\AUX.wab").size())
+        << NewLog();
+    const std::vector<std::string> undo = UndoArchives();
+    ASSERT_EQ(1u, undo.size());
+    const std::vector<ArchiveEntry> saved = ReadArchiveEntries(UndoFolder() + "\\" + undo[0]);
+    for (const ArchiveEntry& entry : saved) {
+        EXPECT_EQ(std::string::npos, entry.name.find("AUX")) << entry.name;
+        EXPECT_EQ(std::string::npos, entry.data.find("AUX.wab")) << entry.name;
+    }
+}
