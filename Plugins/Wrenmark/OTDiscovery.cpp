@@ -22,8 +22,8 @@ COTIdentity* FindProfile(CMailPlugIn& engine, const char* folderName) {
 // The profile of that folder, made and appended when the archive names it
 // for the first time (by a folder entry or by a file inside it). Folder names
 // compare as the file system and the registry compare them: a profile held
-// twice (once per root at backup) is one profile key at restore, and only
-// its first copy is restored.
+// twice (once per root, as older versions archived it) is one profile key at
+// restore, and only its first copy is restored.
 COTIdentity* FindOrAddProfile(CMailPlugIn& engine, const std::string& folderName) {
     if (COTIdentity* found = FindProfile(engine, folderName.c_str())) return found;
     COTIdentity* profile = new COTIdentity(folderName);

@@ -140,6 +140,7 @@ bool ReadCreatedList(CUnzipper& archive, std::vector<std::string>& lines, std::s
     }
     return true;
 }
+
 // Only the archives in the undo folder undo: the list of any other archive
 // could name any key or file of the user's for deletion.
 bool IsInUndoFolder(const std::string& archivePath) {
