@@ -380,6 +380,13 @@ int Run(int count, wchar_t** args) {
             WriteError(Text(IDS_PRIVILEGES_MISSING) + L"\n");
             return kFailed;
         }
+        // As the desktop program does: the user is told, and the run goes on.
+        // A file the mail client holds open fails it, named in the log.
+        if (IsMailClientRunning()) {
+            WriteError(Text(IDS_CLOSE_MAIL_CLIENT) + L"\n");
+            LOG_ERROR("A mail client is running while its data is %s.",
+                      options.command == L"backup" ? "backed up" : "restored");
+        }
     }
     CEngineHost host(FindProgramHome());
     if (options.command == L"clients") return Clients(host);

@@ -1,7 +1,6 @@
 #include "VelmoraDlg.h"
 
 #include <shellapi.h>
-#include <tlhelp32.h>
 
 #include <cstring>
 
@@ -10,6 +9,7 @@
 #include "Handles.h"
 #include "Log.h"
 #include "ORRegistryUtil.h"
+#include "ProgramStartup.h"
 #include "ResourceModule.h"
 #include "SplashThread.h"
 #include "resource.h"
@@ -50,24 +50,10 @@ BOOL CVelmoraDlg::OnInitDialog() {
 }
 
 bool CVelmoraDlg::CheckMailClients() {
-    CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.IsValid()) {
-        LOG_ERROR("CreateToolhelp32Snapshot call failed with error = %d.", static_cast<int>(GetLastError()));
-        return false;
-    }
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        // Some systems report a full path; the name is what follows the last backslash.
-        const char* name = strrchr(entry.szExeFile, '\\');
-        name = name ? name + 1 : entry.szExeFile;
-        if (lstrcmpiA(name, "msimn.exe") == 0 || lstrcmpiA(name, "outlook.exe") == 0) {
-            MessageBoxA(nullptr, LoadResString(IDS_CLOSE_MAIL_CLIENT).c_str(),
-                        LoadResString(IDS_ERROR_CLOSE_APP).c_str(), MB_ICONERROR);
-            return true;
-        }
-    }
-    return false;
+    if (!IsMailClientRunning()) return false;
+    MessageBoxA(nullptr, LoadResString(IDS_CLOSE_MAIL_CLIENT).c_str(), LoadResString(IDS_ERROR_CLOSE_APP).c_str(),
+                MB_ICONERROR);
+    return true;
 }
 
 std::string CVelmoraDlg::HelpTarget() {

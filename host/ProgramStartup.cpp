@@ -1,5 +1,9 @@
 #include "ProgramStartup.h"
 
+#include <tlhelp32.h>
+
+#include <cstring>
+
 #include "Handles.h"
 #include "Log.h"
 #include "ORRegistryUtil.h"
@@ -68,4 +72,21 @@ std::string ClientNameOfArchive(const std::string& archivePath) {
     if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kIncomplete) == 0)
         name.erase(name.size() - suffix);
     return name;
+}
+
+bool IsMailClientRunning() {
+    CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.IsValid()) {
+        LOG_ERROR("CreateToolhelp32Snapshot call failed with error = %d.", static_cast<int>(GetLastError()));
+        return false;
+    }
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        // Some systems report a full path; the name is what follows the last backslash.
+        const char* name = strrchr(entry.szExeFile, '\\');
+        name = name ? name + 1 : entry.szExeFile;
+        if (lstrcmpiA(name, "msimn.exe") == 0 || lstrcmpiA(name, "outlook.exe") == 0) return true;
+    }
+    return false;
 }

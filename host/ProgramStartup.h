@@ -25,3 +25,8 @@ std::string FindProgramHome();
 // The mail client an archive belongs to: its file name without the extension
 // and without the " (incomplete)" of a backup that could not save everything.
 std::string ClientNameOfArchive(const std::string& archivePath);
+
+// True when a process named "msimn.exe" or "outlook.exe" runs: its files and
+// keys may change under a backup or restore. False, logged, when the process
+// list cannot be read.
+bool IsMailClientRunning();

@@ -143,6 +143,12 @@ bool COEAddressBook::Restore(std::string, CUnzipper* unzipper, WorkerContext* co
 void COEAddressBook::PlanUndo(CUndoPlan& plan, CUnzipper&) {
     std::string target;
     bool isNew = false;
-    if (!m_entry.empty() && FindRestoreTarget(target, isNew))
-        plan.AddFile("AddressBook\\" + AfterLastBackslash(m_entry), target);
+    // A name the restore refuses (a device name, a stream) is not opened here either.
+    if (m_entry.empty() || !CUnzipper::IsSafeEntryName(AfterLastBackslash(m_entry).c_str()) ||
+        !FindRestoreTarget(target, isNew))
+        return;
+    plan.AddFile("AddressBook\\" + AfterLastBackslash(m_entry), target);
+    // Where none was set the restore writes the location; no item of the
+    // undo's own restore puts that key back.
+    if (isNew) plan.AddKeyKeptAside(kFileNameKey);
 }

@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include <cstring>
 #include <vector>
 
 #include "Handles.h"
@@ -42,15 +43,20 @@ COEAddressBook* FindOrAddAddressBook(CMailPlugIn& engine) {
     return book;
 }
 
-// "<top>\AddressBook\...": the address book file is the first ".wab" file,
-// "WAB.txt" is kept in the archive only, anything else is a stray.
+bool HasExtension(const std::string& name, const char* extension) {
+    const size_t length = strlen(extension);
+    return name.size() > length && SameName(name.substr(name.size() - length), extension);
+}
+
+// "<top>\AddressBook\...": the address book file is the first file whose name
+// ends in ".wab", "WAB.txt" is kept in the archive only, anything else is a
+// stray.
 void CatalogueAddressBookEntry(CMailPlugIn& engine, const ZipEntryInfo& entry, const std::vector<std::string>& parts) {
     COEAddressBook* book = FindOrAddAddressBook(engine);
     if (entry.isFolder) return;
-    if (parts.size() == 3 && parts[2].find(".wab") != std::string::npos) {
+    if (parts.size() == 3 && HasExtension(parts[2], ".wab")) {
         book->AddAddressBookEntry(entry);
-    } else if (parts.size() != 3 || parts[2].find(".txt") == std::string::npos) {
-        LOG_ERROR("Should never happen!");
+    } else if (parts.size() != 3 || !SameName(parts[2], "WAB.txt")) {
         book->Ledger().AddStray(entry.name);
     }
 }

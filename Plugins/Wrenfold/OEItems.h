@@ -81,7 +81,7 @@ public:
 
     // Backup side: reads the file's location from the registry.
     void FindFile();
-    // Restore side: the first ".wab" file of the archive is the address book;
+    // Restore side: the first file ending in ".wab" is the address book;
     // a later one is a duplicate.
     void AddAddressBookEntry(const ZipEntryInfo& entry);
     bool HasAddressBookEntry() const { return !m_entry.empty(); }

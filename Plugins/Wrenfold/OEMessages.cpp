@@ -77,16 +77,12 @@ bool COEMessages::Backup(std::string folder, CZipper* zipper, WorkerContext* con
 }
 
 bool COEMessages::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {
-    std::string store;
-    if (!unzipper || !FindStoreFolder(m_id, store))
-        return RefuseEntries(LOG_SITE, "The identity's store folder is not known; no message file is restored.");
     // The store root came back with the identity's key, out of the archive.
-    const char* reason = nullptr;
-    if (!IsAcceptableRestoreFolder(store, &reason)) {
-        LOG_ERROR("Refused to restore messages into the store folder %s: %s", store.c_str(), reason);
-        return RefuseEntries(LOG_SITE, "No message file of the identity is restored.");
-    }
-    return RestoreEntries(LOG_SITE, store, *unzipper, context);
+    static const FolderTexts texts = {"The identity's store folder is not known; no message file is restored.",
+                                      "Refused to restore messages into the store folder %s: %s",
+                                      "No message file of the identity is restored."};
+    return RestoreIntoDataFolder(
+        LOG_SITE, unzipper, [this](std::string& store) { return FindStoreFolder(m_id, store); }, texts, context);
 }
 
 void COEMessages::PlanUndo(CUndoPlan& plan, CUnzipper& archive, const std::string& identityEntry,

@@ -11,16 +11,21 @@
 namespace {
 const DWORD kNameBytes = 1024;
 
+COTIdentity* FindProfile(CMailPlugIn& engine, const char* folderName) {
+    for (CBackupIdentity* container : engine.GetIdentityList()) {
+        COTIdentity* profile = dynamic_cast<COTIdentity*>(container);
+        if (profile && SameName(profile->GetFolderName(), folderName)) return profile;
+    }
+    return nullptr;
+}
+
 // The profile of that folder, made and appended when the archive names it
 // for the first time (by a folder entry or by a file inside it). Folder names
 // compare as the file system and the registry compare them: a profile held
-// twice (once per root at backup) is one profile key at restore, and only
-// its first copy is restored.
+// twice (once per root, as older versions archived it) is one profile key at
+// restore, and only its first copy is restored.
 COTIdentity* FindOrAddProfile(CMailPlugIn& engine, const std::string& folderName) {
-    for (CBackupIdentity* container : engine.GetIdentityList()) {
-        COTIdentity* profile = dynamic_cast<COTIdentity*>(container);
-        if (profile && SameName(profile->GetFolderName(), folderName.c_str())) return profile;
-    }
+    if (COTIdentity* found = FindProfile(engine, folderName.c_str())) return found;
     COTIdentity* profile = new COTIdentity(folderName);
     engine.GetIdentityList().push_back(profile);
     return profile;
@@ -41,6 +46,12 @@ void BuildOTBackupList(CMailPlugIn& engine) {
                 continue;
             }
             if (rc != ERROR_SUCCESS) break;
+            // One archive folder per name, and a restore puts one key of a
+            // name back: the first root's, where it would also write it.
+            if (COTIdentity* listed = FindProfile(engine, name)) {
+                listed->AddKeyNotBackedUp(std::string(root) + "\\" + name);
+                continue;
+            }
             COTIdentity* profile = new COTIdentity(name, root);
             profile->AddItem(new COTAccounts());
             profile->AddItem(new COTMessages());

@@ -7,7 +7,8 @@ class CMailPlugIn;
 struct ZipEntryInfo;
 
 // Lists the profiles of both profile roots into the backup engine, the first
-// root's first; a profile under both roots is listed twice.
+// root's first. A name under both roots is listed once, from the first root:
+// an archive holds one folder, and a restore one key, per name.
 void BuildOTBackupList(CMailPlugIn& engine);
 
 // Places one archive entry (name with "\" separators) in the restore engine's

@@ -16,6 +16,11 @@ COTIdentity::COTIdentity(const std::string& folderName) : CIdentityBase(folderNa
 
 bool COTIdentity::BackupOwnData(const std::string& parentFolder, CZipper& zipper, std::string& ownFolder) {
     ownFolder = parentFolder + "\\" + GetFolderName();
+    // Not counted as a failure: the key the restore would use is saved.
+    for (const std::string& skipped : m_keysNotBackedUp)
+        LOG_ERROR("The profile key HKEY_CURRENT_USER\\%s is not backed up: the profile of the same name under "
+                  "HKEY_CURRENT_USER\\%s is, and a restore puts back one profile of a name.",
+                  skipped.c_str(), m_keyPath.c_str());
     return BackupKeyFolder(LOG_SITE, ownFolder, m_keyPath, zipper);
 }
 
@@ -44,11 +49,16 @@ bool COTIdentity::RestoreOwnData(CUnzipper& unzipper) {
 }
 
 void COTIdentity::PlanUndo(CUndoPlan& plan, CUnzipper&) {
-    // The key under the first root that exists, where the restore tries first.
+    // The restore tries the roots in order and writes the first that takes
+    // the key: the first root that exists keeps the archive's usual entry,
+    // any later one is kept aside.
+    bool first = true;
     for (const char* root : kProfileRoots) {
         if (!ORRegistryUtil::RegKeyExists(HKEY_CURRENT_USER, root)) continue;
-        plan.AddKey(GetFolderName() + "\\Identity.txt", std::string(root) + "\\" + GetFolderName());
-        break;
+        const std::string keyPath = std::string(root) + "\\" + GetFolderName();
+        if (first) plan.AddKey(GetFolderName() + "\\Identity.txt", keyPath);
+        else plan.AddKeyKeptAside(keyPath);
+        first = false;
     }
     for (CBackupItem* item : *GetItems()) {
         if (!item->IsEnabled()) continue;

@@ -1,6 +1,7 @@
 // The Outlook mail profile container and its items.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "BackupItems.h"
 #include "UndoArchive.h"
@@ -19,7 +20,11 @@ public:
 
     const std::string& GetFolderName() const { return DisplayName(); }
     void SetIdentityEntry(const std::string& entry) { m_identityEntry = entry; }
-    // The profile's key, the accounts key and the data files its restore writes.
+    // Backup side: a key of the same name under a later root, which the
+    // backup names in the log as not saved.
+    void AddKeyNotBackedUp(const std::string& keyPath) { m_keysNotBackedUp.push_back(keyPath); }
+    // The profile's key under every root that exists (the restore writes the
+    // first that takes it), the accounts key and the data files it writes.
     void PlanUndo(CUndoPlan& plan, CUnzipper& archive) override;
 
 protected:
@@ -31,6 +36,7 @@ protected:
 private:
     std::string m_keyPath;   // backup side: root + "\" + name
     std::string m_identityEntry;
+    std::vector<std::string> m_keysNotBackedUp;
 };
 
 // Outlook's data folder: the local application-data folder + "\Microsoft\Outlook".

@@ -26,17 +26,11 @@ bool COTMessages::Backup(std::string folder, CZipper* zipper, WorkerContext* con
 }
 
 bool COTMessages::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {
-    std::string data;
-    if (!unzipper || !FindDataFolder(data))
-        return RefuseEntries(LOG_SITE, "Outlook's data folder is not known; no message file is restored.");
-    // Named by the user's settings, not by the archive; checked all the same,
-    // as every folder a restore writes into.
-    const char* reason = nullptr;
-    if (!IsAcceptableRestoreFolder(data, &reason)) {
-        LOG_ERROR("Refused to restore messages into the data folder %s: %s", data.c_str(), reason);
-        return RefuseEntries(LOG_SITE, "No message file of the profile is restored.");
-    }
-    return RestoreEntries(LOG_SITE, data, *unzipper, context);
+    // Named by the user's settings, not by the archive; checked all the same.
+    static const FolderTexts texts = {"Outlook's data folder is not known; no message file is restored.",
+                                      "Refused to restore messages into the data folder %s: %s",
+                                      "No message file of the profile is restored."};
+    return RestoreIntoDataFolder(LOG_SITE, unzipper, FindDataFolder, texts, context);
 }
 
 void COTMessages::PlanUndo(CUndoPlan& plan, const std::string& containerFolder) const {

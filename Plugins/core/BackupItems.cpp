@@ -393,3 +393,16 @@ bool IsAcceptableRestoreFolder(const std::string& folder, const char** reason) {
     *reason = nullptr;
     return true;
 }
+
+bool CMessagesItemBase::RestoreIntoDataFolder(const LogSite& site, CUnzipper* unzipper,
+                                              const std::function<bool(std::string&)>& findFolder,
+                                              const FolderTexts& texts, WorkerContext* context) {
+    std::string folder;
+    if (!unzipper || !findFolder(folder)) return RefuseEntries(site, texts.unknown);
+    const char* reason = nullptr;
+    if (!IsAcceptableRestoreFolder(folder, &reason)) {
+        LOG_ERROR_AT(site, texts.refusedFormat, folder.c_str(), reason);
+        return RefuseEntries(site, texts.refused);
+    }
+    return RestoreEntries(site, folder, *unzipper, context);
+}

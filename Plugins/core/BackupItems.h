@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -151,6 +152,19 @@ protected:
     // The data folder could not be found or was refused: every archived file
     // is a failure, and logged as one with the reason.
     bool RefuseEntries(const LogSite& site, const char* reason);
+
+    // What a message item logs when its data folder cannot be used.
+    struct FolderTexts {
+        const char* unknown;         // findFolder failed
+        const char* refusedFormat;   // the folder was refused: "%s" the folder, then "%s" the reason
+        const char* refused;         // logged after it
+    };
+    // A message item's restore: finds the data folder, checks it as every
+    // folder a restore writes into, then puts every archived file back below
+    // it. A folder not found or refused restores no file, each a failure.
+    bool RestoreIntoDataFolder(const LogSite& site, CUnzipper* unzipper,
+                               const std::function<bool(std::string&)>& findFolder, const FolderTexts& texts,
+                               WorkerContext* context);
 
 private:
     std::vector<std::pair<std::string, std::string>> m_entries;

@@ -27,6 +27,9 @@ namespace {
 const char kCreatedKey[] = "key";
 const char kCreatedFile[] = "file";
 const char kCreatedFolder[] = "folder";
+// "aside\t<entry>\t<key>": a key saved directly below the top folder, put back
+// by the undo itself. Older versions pass over these lines.
+const char kKeptAsideKey[] = "aside";
 
 // One restore runs at a time per plug-in, on its worker thread.
 bool g_undoing = false;
@@ -74,6 +77,22 @@ std::string NewArchiveName(const std::string& folder, const std::string& baseNam
     return name;
 }
 
+// The outermost key of the path that does not exist: a restore that writes
+// the key makes every missing key above it as well.
+std::string OutermostMissingKey(const std::string& keyPath) {
+    std::string missing = keyPath;
+    for (size_t slash = missing.rfind('\\'); slash != std::string::npos && slash > 0; slash = missing.rfind('\\')) {
+        const std::string parent = missing.substr(0, slash);
+        if (ORRegistryUtil::RegKeyExists(HKEY_CURRENT_USER, parent.c_str())) break;
+        missing = parent;
+    }
+    return missing;
+}
+
+void AddLineOnce(std::string& list, const std::string& line) {
+    if (list.compare(0, line.size(), line) != 0 && list.find("\n" + line) == std::string::npos) list += line;
+}
+
 bool WriteText(const std::string& path, const std::string& text) {
     CHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
@@ -87,14 +106,16 @@ bool IsUndoListEntry(const ZipEntryInfo& info) {
     return !info.isFolder && parts.size() == 2 && SameName(parts[1], kUndoListName);
 }
 
-// The created list of an undo archive, line by line; false when it has none.
-bool ReadCreatedList(CUnzipper& archive, std::vector<std::string>& lines) {
+// The created list of an undo archive, line by line, and its entry's name;
+// false when it has none.
+bool ReadCreatedList(CUnzipper& archive, std::vector<std::string>& lines, std::string* listEntry = nullptr) {
     std::string entry;
     for (bool more = archive.GotoFirstEntry(); more && entry.empty(); more = archive.GotoNextEntry()) {
         ZipEntryInfo info;
         if (archive.GetEntryInfo(info) && IsUndoListEntry(info)) entry = info.name;
     }
     if (entry.empty()) return false;
+    if (listEntry) *listEntry = entry;
     CExtractedHive copy;   // a private temporary file, removed with the object
     const char* failure = nullptr;
     std::string text;
@@ -119,18 +140,38 @@ bool ReadCreatedList(CUnzipper& archive, std::vector<std::string>& lines) {
     }
     return true;
 }
+
+// Only the archives in the undo folder undo: the list of any other archive
+// could name any key or file of the user's for deletion.
+bool IsInUndoFolder(const std::string& archivePath) {
+    char full[MAX_PATH] = {};
+    char* name = nullptr;
+    const DWORD length = GetFullPathNameA(archivePath.c_str(), MAX_PATH, full, &name);
+    std::string folder;
+    if (length == 0 || length >= MAX_PATH || !name || name == full || !GetUndoFolder(folder)) return false;
+    return SameName(std::string(full, name - full - 1), folder.c_str());
+}
 }  // namespace
 
 void CUndoPlan::AddKey(const std::string& entry, const std::string& keyPath) {
     for (const Item& item : m_items)
         if (item.key && SameName(item.source, keyPath.c_str())) return;
-    m_items.push_back({entry, keyPath, true});
+    m_items.push_back({entry, keyPath, true, false});
+}
+
+void CUndoPlan::AddKeyKeptAside(const std::string& keyPath) {
+    unsigned count = 0;
+    for (const Item& item : m_items) {
+        if (item.key && SameName(item.source, keyPath.c_str())) return;
+        if (item.keptAside) ++count;
+    }
+    m_items.push_back({"Key " + std::to_string(count + 1) + ".txt", keyPath, true, true});
 }
 
 void CUndoPlan::AddFile(const std::string& entry, const std::string& path) {
     for (const Item& item : m_items)
         if (!item.key && SameName(item.source, path.c_str())) return;
-    m_items.push_back({entry, path, false});
+    m_items.push_back({entry, path, false, false});
 }
 
 bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, std::string& reason) const {
@@ -156,11 +197,13 @@ bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, st
             ok = false;
         } else if (item.key) {
             if (!ORRegistryUtil::RegKeyExists(HKEY_CURRENT_USER, item.source.c_str())) {
-                created += std::string(kCreatedKey) + "\t" + item.source + "\r\n";
+                AddLineOnce(created, std::string(kCreatedKey) + "\t" + OutermostMissingKey(item.source) + "\r\n");
             } else if (!ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, item.source.c_str(), staged.c_str()) ||
                        !zipper.AddFile(staged.c_str(), false)) {
                 reason = "The registry key HKEY_CURRENT_USER\\" + item.source + " could not be saved.";
                 ok = false;
+            } else if (item.keptAside) {
+                created += std::string(kKeptAsideKey) + "\t" + item.entry + "\t" + item.source + "\r\n";
             }
         } else if (GetFileAttributesA(item.source.c_str()) == INVALID_FILE_ATTRIBUTES) {
             // The folders the restore will make, outermost first.
@@ -169,10 +212,7 @@ bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, st
                  !parent.empty() && GetFileAttributesA(parent.c_str()) == INVALID_FILE_ATTRIBUTES;
                  parent = ParentOf(parent))
                 folders.insert(folders.begin(), parent);
-            for (const std::string& made : folders) {
-                const std::string line = std::string(kCreatedFolder) + "\t" + made + "\r\n";
-                if (created.find(line) == std::string::npos) created += line;
-            }
+            for (const std::string& made : folders) AddLineOnce(created, std::string(kCreatedFolder) + "\t" + made + "\r\n");
             created += std::string(kCreatedFile) + "\t" + item.source + "\r\n";
         } else if (!RetryWhileShared([&] { return CopyFileA(item.source.c_str(), staged.c_str(), FALSE) != 0; })) {
             reason = "The file " + item.source + " could not be read.";
@@ -212,8 +252,15 @@ bool GetUndoFolder(std::string& folder) {
 
 bool WriteUndoArchive(CMailPlugIn& engine, CUnzipper& archive, std::string& reason) {
     std::vector<std::string> ignored;
-    g_undoing = ReadCreatedList(archive, ignored);
-    if (g_undoing) return true;   // undoing: no redo is kept
+    g_undoing = false;
+    if (ReadCreatedList(archive, ignored)) {
+        if (IsInUndoFolder(engine.GetPath())) {
+            g_undoing = true;
+            return true;   // undoing: no redo is kept
+        }
+        LOG_ERROR("The list of %s in %s is not used: only the undo folder's archives undo a restore.", kUndoListName,
+                  engine.GetPath().c_str());
+    }
     CUndoPlan plan;
     for (CBackupIdentity* identity : engine.GetIdentityList())
         if (IUndoSource* source = dynamic_cast<IUndoSource*>(identity); source && identity->IsEnabled())
@@ -237,8 +284,26 @@ bool IsUndoing() { return g_undoing; }
 
 bool RemoveCreatedByUndoneRestore(CUnzipper& archive) {
     std::vector<std::string> lines;
-    if (!ReadCreatedList(archive, lines)) return true;
+    std::string listEntry;
+    if (!g_undoing || !ReadCreatedList(archive, lines, &listEntry)) return true;
     bool ok = true;
+    // The kept-aside keys first: an item of the undo may have written one of
+    // them (a profile key under the other root).
+    const std::string aside = std::string(kKeptAsideKey) + "\t";
+    const std::string top = listEntry.substr(0, listEntry.find_last_of("\\/") + 1);
+    for (const std::string& line : lines) {
+        const size_t split = line.find('\t', aside.size());
+        if (line.compare(0, aside.size(), aside) != 0 || split == std::string::npos) continue;
+        const std::string key = line.substr(split + 1);
+        const char* failure = nullptr;
+        if (!RestoreKeyFromEntry(archive, top + line.substr(aside.size(), split - aside.size()), HKEY_CURRENT_USER, key,
+                                 &failure)) {
+            LOG_ERROR("Failed to put back the registry key %s that the undone restore replaced: %s", key.c_str(),
+                      failure ? failure : "the registry refused it.");
+            RecordItemFailure();
+            ok = false;
+        }
+    }
     auto fail = [&](const char* what, const std::string& path, DWORD error) {
         LOG_ERROR("Failed to remove the %s %s that the undone restore created, error %d.", what, path.c_str(),
                   static_cast<int>(error));

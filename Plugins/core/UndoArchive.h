@@ -24,8 +24,15 @@ class CUndoPlan {
 public:
     // A key below HKEY_CURRENT_USER that the restore replaces: saved as a
     // hive under entry (a name below the top folder) when it exists, noted as
-    // created when it does not. A key already planned is not planned again.
+    // created when it does not (the outermost key of its path that does not
+    // exist, since the restore makes those too). A key already planned is
+    // not planned again.
     void AddKey(const std::string& entry, const std::string& keyPath);
+    // The same for a key that no item of the undo archive's restore puts back
+    // (a key outside its archive entry's usual place): saved directly below
+    // the top folder, where no catalogue looks, and put back by the undo
+    // itself after its items have run.
+    void AddKeyKeptAside(const std::string& keyPath);
     // A file that the restore writes: copied under entry when it exists;
     // otherwise noted as created, with every folder above it that does not
     // exist yet.
@@ -41,6 +48,7 @@ private:
         std::string entry;
         std::string source;
         bool key;
+        bool keptAside;
     };
     std::vector<Item> m_items;
 };
@@ -66,12 +74,14 @@ bool GetUndoFolder(std::string& folder);
 // reason for the user, when the restore must not start.
 bool WriteUndoArchive(CMailPlugIn& engine, CUnzipper& archive, std::string& reason);
 
-// True while the running restore is the restore of an undo archive.
+// True while the running restore is the restore of an undo archive: one in
+// the undo folder that holds the list of what the undone restore created.
 bool IsUndoing();
 
-// For an undo archive: deletes the keys, files and folders that the undone
-// restore created. True when there is nothing to delete or all of it went;
-// each failure is logged and recorded.
+// For an undo archive, after its items have run: puts back the keys kept
+// aside, then deletes the keys, files and folders that the undone restore
+// created. True when there is nothing to do or all of it worked; each failure
+// is logged and recorded.
 bool RemoveCreatedByUndoneRestore(CUnzipper& archive);
 
 // Deletes all but the newest kUndoArchivesKept undo archives in the folder.

@@ -430,6 +430,45 @@ TEST_F(WrenfoldTest, EntriesThatNothingRestoresFailTheRestoreAndAreNamed) {
     EXPECT_EQ(1u, LinesWith(NewLog(), "The entry " + kTop + "\\AddressBook\\Notes.doc belongs to nothing").size());
 }
 
+// Below "AddressBook\" the book is the file whose name ends in ".wab", in any
+// letter case, and "WAB.txt" is the settings kept in the archive only; names
+// that merely hold ".wab", and other ".txt" files, are entries nothing
+// restores: named, and the restore fails. They come first, where a looser
+// match would take one of them for the book.
+TEST_F(WrenfoldTest, AddressBookEntriesAreKnownByTheirWholeExtension) {
+    StartPlugIn();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string wab = mailfixture::WabPath(profile.Path());
+    const std::string book = kTop + "\\AddressBook\\" + PathFindFileNameA(wab.c_str());
+    std::vector<ArchiveEntry> entries = ReadArchiveEntries(Archive());
+    const auto at = std::find_if(entries.begin(), entries.end(), [&](const ArchiveEntry& e) { return e.name == book; });
+    ASSERT_NE(entries.end(), at);
+    const std::string strays[] = {kTop + "\\AddressBook\\x.wab.bak", kTop + "\\AddressBook\\a.wabby",
+                                  kTop + "\\AddressBook\\notes.txt", kTop + "\\AddressBook\\Old\\WAB.txt"};
+    std::vector<ArchiveEntry> decoys;
+    for (const std::string& stray : strays) decoys.push_back({stray, "not the address book", at->dosDate});
+    std::vector<ArchiveEntry> upper = entries;
+    upper[at - entries.begin()].name = kTop + "\\AddressBook\\BOOK.WAB";
+    entries.insert(entries.begin() + (at - entries.begin()), decoys.begin(), decoys.end());
+    ASSERT_TRUE(WriteArchiveEntries(profile / "decoys.vlb", entries) && WriteArchiveEntries(profile / "upper.vlb", upper));
+    std::string original, restored;
+    ASSERT_TRUE(ReadFileBytes(wab, original));
+    const std::string folder = wab.substr(0, wab.rfind('\\'));
+
+    ASSERT_TRUE(WriteFileBytes(wab, "changed"));
+    EXPECT_EQ(0, RestoreOnly(profile / "decoys.vlb", {}));
+    const std::string log = NewLog();
+    for (const std::string& stray : strays)
+        EXPECT_EQ(1u, LinesWith(log, "The entry " + stray + " belongs to nothing that is restored").size()) << stray;
+    EXPECT_TRUE(LinesWith(log, "WAB.txt belongs to nothing").size() == 1) << "only the one in a sub-folder";
+    EXPECT_TRUE(ReadFileBytes(wab, restored) && restored == original) << "the book itself is still restored";
+    EXPECT_FALSE(FileExistsAt(folder + "\\x.wab.bak"));
+
+    ASSERT_TRUE(DeleteFileA(wab.c_str()));
+    EXPECT_EQ(1, RestoreOnly(profile / "upper.vlb", {})) << NewLog();
+    EXPECT_TRUE(ReadFileBytes(folder + "\\BOOK.WAB", restored) && restored == original);
+}
+
 // Where the mail client never ran, the address book goes to its default
 // place under the application-data folder, and the registry then names it;
 // where a location is set, the book goes beside it and the location stays.

@@ -94,6 +94,36 @@ TEST_F(WrenfoldUndoTest, UndoLeavesEverythingAsBeforeTheRestore) {
     EXPECT_EQ(undo, UndoArchives()) << "undoing writes no undo archive of its own";
 }
 
+// Where no address book location was set, the restore sets one (and makes the
+// book's folder): the undo takes both away again, whether the settings key
+// was missing altogether or held an empty location.
+TEST_F(WrenfoldUndoTest, UndoTakesBackTheAddressBookLocationARestoreSet) {
+    const std::string wab = mailfixture::WabPath(profile.Path()), location = "Software\\Microsoft\\WAB\\WAB4\\Wab File Name";
+    const std::string folder = wab.substr(0, wab.rfind('\\'));
+    StartPlugIn();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    // The default place of the book is then the fixture's own.
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                          "AppData", profile / "Application Data", REG_EXPAND_SZ));
+    ClearUndoFolder();
+    ASSERT_TRUE(RemoveTree(folder));
+    for (const bool keyKept : {false, true}) {
+        SCOPED_TRACE(keyKept ? "empty location" : "no settings key");
+        if (keyKept) ASSERT_TRUE(SetString(HKEY_CURRENT_USER, location, "", ""));
+        else ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, mailfixture::kWabKey));
+        const std::string before = mailfixture::Snapshot(profile.Path());
+        ASSERT_EQ(1, RestoreOnly(Archive(), {})) << NewLog();
+        std::string named;
+        ASSERT_TRUE(GetString(HKEY_CURRENT_USER, location, "", named) && named == wab) << named;
+        const std::vector<std::string> undo = UndoArchives();
+        ASSERT_EQ(1u, undo.size());
+        ASSERT_EQ(1, RestoreEverything(UndoFolder() + "\\" + undo[0])) << NewLog();
+        EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
+        EXPECT_FALSE(DirExistsAt(folder));
+        ClearUndoFolder();
+    }
+}
+
 // Without a place for the undo archive, or with a file it cannot read, the
 // restore does not start and says why.
 TEST_F(WrenfoldUndoTest, ARestoreThatCannotSaveItsUndoChangesNothing) {
@@ -148,4 +178,59 @@ TEST_F(WrenfoldUndoTest, TheLastFiveUndoArchivesAreKept) {
     EXPECT_TRUE(Contains(kept, "Outlook 2001-01-06 00-00-00.vlb"));
     EXPECT_FALSE(Contains(kept, "Outlook 2001-01-02 00-00-00.vlb"));
     EXPECT_FALSE(Contains(kept, "Outlook 2001-01-01 00-00-00.vlb"));
+}
+
+// An archive's own list of what to delete is used only when the archive lies
+// in the undo folder: anywhere else it is a plain backup, and the key and file
+// it names stay.
+TEST_F(WrenfoldUndoTest, OnlyTheUndoFoldersArchivesDeleteWhatTheirListNames) {
+    StartPlugIn();
+    Find(BackupList(), "Alice Martin")->Enable();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string victim = profile / "keep me.txt", key = "Software\\Kept";
+    ASSERT_TRUE(WriteFileBytes(victim, "years of notes") && SetString(HKEY_CURRENT_USER, key, "Value", "kept"));
+    std::vector<ArchiveEntry> entries = ReadArchiveEntries(Archive());
+    entries.push_back({"Outlook Express\\Undo.txt", "file\t" + victim + "\r\nkey\t" + key + "\r\n", entries.front().dosDate});
+    ASSERT_TRUE(WriteArchiveEntries(profile / "Outlook Express.vlb", entries));
+
+    EXPECT_EQ(1, RestoreEverything(profile / "Outlook Express.vlb")) << NewLog();
+    EXPECT_EQ(1u, LinesWith(NewLog(), "The list of Undo.txt in " + profile / "Outlook Express.vlb" + " is not used").size());
+    EXPECT_TRUE(FileExistsAt(victim));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key));
+    EXPECT_EQ(1u, UndoArchives().size()) << "a plain restore keeps its undo";
+
+    // The same archive in the undo folder does undo.
+    ClearUndoFolder();
+    ASSERT_TRUE(CreateFolderPath(UndoFolder().c_str()));
+    const std::string undo = UndoFolder() + "\\Outlook Express 2001-01-01 00-00-00.vlb";
+    ASSERT_TRUE(CopyFileA((profile / "Outlook Express.vlb").c_str(), undo.c_str(), FALSE));
+    EXPECT_EQ(1, RestoreEverything(undo)) << NewLog();
+    EXPECT_FALSE(FileExistsAt(victim));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key));
+}
+
+// An address book entry under a name the restore refuses (a device name) is
+// not opened while the undo is planned either: the undo archive names no such
+// file, and the restore fails, saying why.
+TEST_F(WrenfoldUndoTest, AnAddressBookUnderADeviceNameIsNotPlannedForTheUndo) {
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string wab = mailfixture::WabPath(profile.Path());
+    const std::string book = "Outlook Express\\AddressBook\\" + wab.substr(wab.rfind('\\') + 1);
+    std::vector<ArchiveEntry> entries = ReadArchiveEntries(Archive());
+    for (ArchiveEntry& entry : entries)
+        if (entry.name == book) entry.name = "Outlook Express\\AddressBook\\AUX.wab";
+    ASSERT_TRUE(WriteArchiveEntries(profile / "Outlook Express.vlb", entries));
+
+    EXPECT_EQ(0, RestoreEverything(profile / "Outlook Express.vlb"));
+    EXPECT_EQ(1u, LinesWith(NewLog(), "Refused to restore the unsafe entry Outlook Express\\AddressBook\\AUX.wab").size())
+        << NewLog();
+    const std::vector<std::string> undo = UndoArchives();
+    ASSERT_EQ(1u, undo.size());
+    const std::vector<ArchiveEntry> saved = ReadArchiveEntries(UndoFolder() + "\\" + undo[0]);
+    for (const ArchiveEntry& entry : saved) {
+        EXPECT_EQ(std::string::npos, entry.name.find("AUX")) << entry.name;
+        EXPECT_EQ(std::string::npos, entry.data.find("AUX.wab")) << entry.name;
+    }
 }

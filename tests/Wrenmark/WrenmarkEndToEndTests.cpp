@@ -66,11 +66,11 @@ TEST_F(WrenmarkTest, BothRootsAreListedAndARestoreGoesUnderTheFirstRootThatExist
     ASSERT_TRUE(mailfixture::AddOutlookProfile(profile.Path(), kLegacy, "Travel", 2));
     const std::string travel = KeyOf(ProfileKey(kLegacy, "Travel"));
     StartPlugIn();
-    // The first root's profiles first; a profile under both roots twice.
+    // The first root's profiles first; a name under both roots once.
     std::vector<std::string> names;
     for (CBackupIdentity* identity : BackupList()) names.push_back(identity->GetName());
-    ASSERT_EQ((std::vector<std::string>{"Outlook", "Outlook", "Travel"}), names);
-    const std::string archive = BackupProfile(2, "travel.vlb");
+    ASSERT_EQ((std::vector<std::string>{"Outlook", "Travel"}), names);
+    const std::string archive = BackupProfile(1, "travel.vlb");
 
     // Both roots exist: the profile goes under the first only.
     ASSERT_EQ(1, RestoreEverything(archive)) << NewLog();
@@ -235,9 +235,33 @@ TEST_F(WrenmarkTest, EntriesThatNothingRestoresFailTheRestoreAndAreNamed) {
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, ProfileKey(kNt, "Outlook")));
 }
 
-// A profile under both roots is archived twice under one folder name: one
-// profile at restore, its first copy restored, the second named; copies of
-// the same data lose nothing, another key under the same name fails.
+// A profile under both roots is archived once, from the first root, where a
+// restore puts it back; the other root's key is named in the log as not saved.
+TEST_F(WrenmarkTest, AProfileUnderBothRootsIsArchivedOnceFromTheFirstRoot) {
+    ASSERT_TRUE(mailfixture::AddOutlookProfile(profile.Path(), kLegacy, "Outlook", 4));
+    const std::string ntTree = KeyOf(ProfileKey(kNt, "Outlook"));
+    StartPlugIn();
+    ASSERT_EQ(1u, BackupList().size());
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    std::vector<std::string> names = ListArchive(Archive());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names.end(), std::adjacent_find(names.begin(), names.end())) << "an entry archived twice";
+    EXPECT_TRUE(std::binary_search(names.begin(), names.end(), kTop + "\\Outlook\\Identity.txt"));
+    EXPECT_EQ(1u, LinesWith(NewLog(), "The profile key HKEY_CURRENT_USER\\" + ProfileKey(kLegacy, "Outlook") +
+                                          " is not backed up").size()) << NewLog();
+
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, ProfileKey(kNt, "Outlook").c_str()));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, ProfileKey(kLegacy, "Outlook"), "changed", "x"));
+    const std::string legacyNow = KeyOf(ProfileKey(kLegacy, "Outlook"));
+    EXPECT_EQ(1, RestoreEverything(Archive())) << NewLog();
+    EXPECT_EQ(ntTree, KeyOf(ProfileKey(kNt, "Outlook")));
+    EXPECT_EQ(legacyNow, KeyOf(ProfileKey(kLegacy, "Outlook")));
+}
+
+// Older versions archived a profile under both roots twice under one folder
+// name: one profile at restore, its first copy restored, the second named;
+// copies of the same data lose nothing, another key under the same name fails.
 TEST_F(WrenmarkTest, AProfileArchivedTwiceRestoresItsFirstCopyOnly) {
     ASSERT_TRUE(mailfixture::AddOutlookProfile(profile.Path(), kLegacy, "Outlook", 4));
     StartPlugIn();
@@ -246,7 +270,19 @@ TEST_F(WrenmarkTest, AProfileArchivedTwiceRestoresItsFirstCopyOnly) {
     const std::string ntTree = KeyOf(ProfileKey(kNt, "Outlook"));
     ASSERT_NE(ntTree, KeyOf(ProfileKey(kLegacy, "Outlook")));
     const std::string identity = kTop + "\\Outlook\\Identity.txt";
-    const std::vector<ArchiveEntry> twice = ReadArchiveEntries(Archive());
+    // Such an archive: the profile's entries again, the key as saved from
+    // the second root, before the summary.
+    std::vector<ArchiveEntry> twice = ReadArchiveEntries(Archive());
+    std::vector<ArchiveEntry> copies;
+    for (const ArchiveEntry& entry : twice)
+        if (entry.name.compare(0, kTop.size() + 9, kTop + "\\Outlook\\") == 0) copies.push_back(entry);
+    ASSERT_TRUE(ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, ProfileKey(kLegacy, "Outlook").c_str(),
+                                               (profile / "legacy.hive").c_str()));
+    for (ArchiveEntry& copy : copies)
+        if (copy.name == identity) ASSERT_TRUE(ReadFileBytes(profile / "legacy.hive", copy.data));
+    ASSERT_EQ(kTop + "\\summary.txt", twice.back().name);
+    twice.insert(twice.end() - 1, copies.begin(), copies.end());
+    ASSERT_TRUE(WriteArchiveEntries(target / "twice.vlb", twice));
     ASSERT_LE(2, std::count_if(twice.begin(), twice.end(), [&](const ArchiveEntry& e) { return e.name == identity; }));
     // Later copies of the profile's key under names that compare equal
     // ("/" for "\\", other case), the first with the first copy's data.
@@ -262,7 +298,7 @@ TEST_F(WrenmarkTest, AProfileArchivedTwiceRestoresItsFirstCopyOnly) {
     }
     ASSERT_TRUE(WriteArchiveEntries(target / "same.vlb", same) && WriteArchiveEntries(target / "other.vlb", other));
 
-    for (const std::string name : {"same.vlb", "other.vlb", "Outlook.vlb"}) {
+    for (const std::string name : {"same.vlb", "other.vlb", "twice.vlb"}) {
         SCOPED_TRACE(name);
         const bool differs = name != "same.vlb";
         const size_t seen = NewLog().size();
@@ -337,5 +373,33 @@ TEST_F(WrenmarkTest, UndoLeavesTheProfileAndItsDataAsBeforeTheRestore) {
     ASSERT_EQ(1, RestoreEverything(UndoFolder() + "\\" + undo[0])) << NewLog();
     EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
     EXPECT_EQ(files, ReadTree(DataFolder()));
+    ClearUndoFolder();
+}
+
+// Where the first root refuses the profile's key (a volatile key takes no
+// lasting sub-key), the restore writes it under the second root; the undo
+// puts that root's key back as it was, and nothing stays under the first.
+TEST_F(WrenmarkTest, UndoPutsBackTheProfileKeyARestoreWroteUnderTheSecondRoot) {
+    ClearUndoFolder();
+    StartPlugIn();
+    EnableAll();
+    ASSERT_EQ(1, Backup(target.Path())) << NewLog();
+    const std::string archived = KeyOf(ProfileKey(kNt, "Outlook"));
+    ASSERT_EQ(ERROR_SUCCESS, SHDeleteKeyA(HKEY_CURRENT_USER, kNt));
+    HKEY created = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kNt, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                                             nullptr, &created, nullptr));
+    CKey volatileRoot;
+    volatileRoot.Attach(created);
+    ASSERT_TRUE(mailfixture::AddOutlookProfile(profile.Path(), kLegacy, "Outlook", 4));
+    const std::string before = mailfixture::Snapshot(profile.Path());
+
+    RestoreEverything(Archive());
+    ASSERT_EQ(archived, KeyOf(ProfileKey(kLegacy, "Outlook"))) << NewLog();
+    ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, ProfileKey(kNt, "Outlook")));
+    const std::vector<std::string> undo = UndoArchives();
+    ASSERT_EQ(1u, undo.size());
+    ASSERT_EQ(1, RestoreEverything(UndoFolder() + "\\" + undo[0])) << NewLog();
+    EXPECT_EQ(before, mailfixture::Snapshot(profile.Path()));
     ClearUndoFolder();
 }

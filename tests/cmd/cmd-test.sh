@@ -52,6 +52,7 @@ done
 echo "== Backup of everything, then of a client that does not exist"
 expect 0 "Outlook Express: $win\\Backup\\Outlook Express.vlb written and verified." backup "$win\\Backup"
 grep -qF "Outlook: $win\\Backup\\Outlook.vlb written and verified." <<<"$out" || fail "no line for Outlook: $out"
+grep -qF "Please close" <<<"$out" && fail "a warning with no mail client running: $out"
 for archive in "Outlook Express" Outlook; do
   unzip -tq "$work/Backup/$archive.vlb" >/dev/null || fail "unzip -t $archive.vlb"
 done
@@ -135,6 +136,38 @@ out="$(tr -d '\r' <<<"$out")"
 grep -qF "Restore now? (y/n)" <<<"$out" && grep -qF "Nothing was restored." <<<"$out" || fail "no question or answer: $out"
 run "$build/bin/MailFixtureTool.exe" snapshot "$win\\after.txt"
 cmp -s "$work/before.txt" "$work/after.txt" || fail "the declined restore changed the installation"
+
+echo "== A running mail client: the desktop program's warning, then the run goes on"
+# The stand-in is an idle program of ours under the mail client's image name:
+# it holds a scratch file and ends when its flag file is removed.
+mkdir -p "$work/StandIn"
+for file in resource-locker.exe libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll; do
+  [ -f "$build/bin/$file" ] && cp "$build/bin/$file" "$work/StandIn/"
+done
+echo held >"$work/StandIn/held.txt"
+warning="Please close Outlook/Outlook Express before continue."
+for name in msimn.exe OUTLOOK.EXE; do
+  cp "$work/StandIn/resource-locker.exe" "$work/StandIn/$name"
+  run "$work/StandIn/$name" "$win\\StandIn\\held.txt" "$win\\StandIn\\running.flag" >/dev/null 2>&1 &
+  standin=$!
+  for _ in $(seq 100); do [ -f "$work/StandIn/running.flag" ] && break; sleep 0.1; done
+  [ -f "$work/StandIn/running.flag" ] || fail "the stand-in $name did not start"
+  expect 0 "$warning" backup "$win\\Backup" --client "Outlook Express"
+  grep -qF "written and verified." <<<"$out" || fail "no backup beside the warning for $name: $out"
+  out="$(echo n | run "$cmd" restore "$archive" 2>&1 | tr -d '\r')"
+  grep -qF "$warning" <<<"$out" && grep -qF "Restore now? (y/n)" <<<"$out" \
+    || fail "no warning before the question for $name: $out"
+  rm -f "$work/StandIn/running.flag"
+  wait "$standin"
+done
+sleep 1   # the stand-ins look for their flag every 100 ms
+program_log="$(find "$drive_c/users" -path '*/Velmora/Velmora.log' | head -1)"
+grep -aqF "A mail client is running while its data is backed up." "$program_log" || fail "no warning in $program_log"
+grep -aqF "A mail client is running while its data is restored." "$program_log" || fail "no warning in $program_log"
+run "$build/bin/MailFixtureTool.exe" snapshot "$win\\after.txt"
+cmp -s "$work/before.txt" "$work/after.txt" || fail "the declined restore changed the installation"
+expect 0 "" backup "$win\\Backup" --client "Outlook Express"
+grep -qF "$warning" <<<"$out" && fail "a warning after the mail client ended: $out"
 
 echo "== Restore of a selection after the identities are gone"
 run "$build/bin/MailFixtureTool.exe" remove-identities >/dev/null
