@@ -89,8 +89,12 @@ std::string OutermostMissingKey(const std::string& keyPath) {
     return missing;
 }
 
-void AddLineOnce(std::string& list, const std::string& line) {
-    if (list.compare(0, line.size(), line) != 0 && list.find("\n" + line) == std::string::npos) list += line;
+// seen: the lines listed so far, so that a list of thousands of lines is
+// not searched for each one.
+bool AddLineOnce(std::string& list, std::set<std::string>& seen, const std::string& line) {
+    if (!seen.insert(line).second) return false;
+    list += line;
+    return true;
 }
 
 bool WriteText(const std::string& path, const std::string& text) {
@@ -153,25 +157,24 @@ bool IsInUndoFolder(const std::string& archivePath) {
 }
 }  // namespace
 
+bool CUndoPlan::MarkPlanned(bool key, const std::string& source) {
+    // Paths and key names compare without regard to case, as Windows does.
+    std::string name = (key ? "k" : "f") + source;
+    if (!name.empty()) CharUpperBuffA(&name[0], static_cast<DWORD>(name.size()));
+    return m_planned.insert(name).second;
+}
+
 void CUndoPlan::AddKey(const std::string& entry, const std::string& keyPath) {
-    for (const Item& item : m_items)
-        if (item.key && SameName(item.source, keyPath.c_str())) return;
-    m_items.push_back({entry, keyPath, true, false});
+    if (MarkPlanned(true, keyPath)) m_items.push_back({entry, keyPath, true, false});
 }
 
 void CUndoPlan::AddKeyKeptAside(const std::string& keyPath) {
-    unsigned count = 0;
-    for (const Item& item : m_items) {
-        if (item.key && SameName(item.source, keyPath.c_str())) return;
-        if (item.keptAside) ++count;
-    }
-    m_items.push_back({"Key " + std::to_string(count + 1) + ".txt", keyPath, true, true});
+    if (MarkPlanned(true, keyPath))
+        m_items.push_back({"Key " + std::to_string(++m_keptAside) + ".txt", keyPath, true, true});
 }
 
 void CUndoPlan::AddFile(const std::string& entry, const std::string& path) {
-    for (const Item& item : m_items)
-        if (!item.key && SameName(item.source, path.c_str())) return;
-    m_items.push_back({entry, path, false, false});
+    if (MarkPlanned(false, path)) m_items.push_back({entry, path, false, false});
 }
 
 bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, std::string& reason) const {
@@ -189,15 +192,21 @@ bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, st
     CZipper zipper;
     bool ok = CreateDirectoryA(top.c_str(), nullptr) && zipper.OpenArchive(scratch.Temp().c_str(), scratch.Stage().c_str());
     if (!ok) reason = "The undo file cannot be written in " + folder + ".";
+    std::set<std::string> listed;
     for (const Item& item : m_items) {
         if (!ok) break;
         const std::string staged = top + "\\" + item.entry;
-        if (!CreateFolderPath(ParentOf(staged).c_str())) {
+        // Only what is saved needs its folder below the staging folder.
+        auto stage = [&] {
+            if (CreateFolderPath(ParentOf(staged).c_str())) return true;
             reason = "The undo file cannot be written in " + folder + ".";
-            ok = false;
-        } else if (item.key) {
+            return false;
+        };
+        if (item.key) {
             if (!ORRegistryUtil::RegKeyExists(HKEY_CURRENT_USER, item.source.c_str())) {
-                AddLineOnce(created, std::string(kCreatedKey) + "\t" + OutermostMissingKey(item.source) + "\r\n");
+                AddLineOnce(created, listed, std::string(kCreatedKey) + "\t" + OutermostMissingKey(item.source) + "\r\n");
+            } else if (!stage()) {
+                ok = false;
             } else if (!ORRegistryUtil::SaveRegKeyPath(HKEY_CURRENT_USER, item.source.c_str(), staged.c_str()) ||
                        !zipper.AddFile(staged.c_str(), false)) {
                 reason = "The registry key HKEY_CURRENT_USER\\" + item.source + " could not be saved.";
@@ -206,23 +215,25 @@ bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, st
                 created += std::string(kKeptAsideKey) + "\t" + item.entry + "\t" + item.source + "\r\n";
             }
         } else if (GetFileAttributesA(item.source.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            // The folders the restore will make, outermost first.
+            // The folders the restore will make, outermost first; a folder
+            // listed already has its missing parents listed before it.
             std::vector<std::string> folders;
             for (std::string parent = ParentOf(item.source);
-                 !parent.empty() && GetFileAttributesA(parent.c_str()) == INVALID_FILE_ATTRIBUTES;
+                 !parent.empty() && !listed.count(std::string(kCreatedFolder) + "\t" + parent + "\r\n") &&
+                 GetFileAttributesA(parent.c_str()) == INVALID_FILE_ATTRIBUTES;
                  parent = ParentOf(parent))
                 folders.insert(folders.begin(), parent);
-            for (const std::string& made : folders) AddLineOnce(created, std::string(kCreatedFolder) + "\t" + made + "\r\n");
+            for (const std::string& made : folders)
+                AddLineOnce(created, listed, std::string(kCreatedFolder) + "\t" + made + "\r\n");
             created += std::string(kCreatedFile) + "\t" + item.source + "\r\n";
-        } else if (!RetryWhileShared([&] { return CopyFileA(item.source.c_str(), staged.c_str(), FALSE) != 0; })) {
-            reason = "The file " + item.source + " could not be read.";
+        } else if (!zipper.AddFileAs(item.source.c_str(), staged.c_str())) {
+            // Read straight from where it is: a copy first would double the
+            // disk work of saving a store of gigabytes.
+            const DWORD error = GetLastError();
+            reason = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL
+                         ? "The file " + item.source + " could not be added to the undo file (is the disk full?)."
+                         : "The file " + item.source + " could not be read.";
             ok = false;
-        } else {
-            SetFileAttributesA(staged.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!zipper.AddFile(staged.c_str(), false)) {
-                reason = "The file " + item.source + " could not be added to the undo file (is the disk full?).";
-                ok = false;
-            }
         }
     }
     if (ok) {

@@ -9,6 +9,7 @@
 // entry is neither restored nor counted as a stray, by this version or an
 // older one.
 #pragma once
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,12 @@ private:
         bool key;
         bool keptAside;
     };
+    // Marks an item planned; false when it was planned already. A restore of
+    // ten thousand files plans ten thousand items: no walk of the list each.
+    bool MarkPlanned(bool key, const std::string& source);
     std::vector<Item> m_items;
+    std::set<std::string> m_planned;   // kind and upper-cased source of each item
+    unsigned m_keptAside = 0;
 };
 
 // Items and containers that put data back implement this to tell the plan
