@@ -179,9 +179,11 @@ TEST(UnzipParallel, DamagedEntryFailsAloneAndKeepsItsFile) {
     Archive archive;
     for (unsigned i = 0; i < 12; ++i) archive.Add("File" + std::to_string(i) + ".dbx", Content(100 + i, 200000 + i));
     ASSERT_NO_FATAL_FAILURE(archive.Write());
-    // File4: the central directory's CRC-32 (at 16) no longer fits; File8:
-    // deflate data overwritten a little into the entry.
+    // File4: another CRC-32 in both headers (local at 14, central at 16),
+    // so only the data can tell; File8: deflate data overwritten a little
+    // into the entry.
     const std::string wrongCrc = "Messages\\File4.dbx", badData = "Messages\\File8.dbx";
+    ASSERT_NO_FATAL_FAILURE(archive.Patch(archive.Find(wrongCrc, false) + 14, "\x01\x02\x03\x04"));
     ASSERT_NO_FATAL_FAILURE(archive.Patch(archive.Find(wrongCrc, true) + 16, "\x01\x02\x03\x04"));
     ASSERT_NO_FATAL_FAILURE(
         archive.Patch(archive.Find(badData, false) + 30 + badData.size() + 2000, std::string(64, '\xff')));
