@@ -121,16 +121,18 @@ bool ReadCreatedList(CUnzipper& archive, std::vector<std::string>& lines) {
 }
 }  // namespace
 
+bool CUndoPlan::IsNew(bool key, const std::string& source) {
+    std::string planned = (key ? "k" : "f") + source;
+    CharUpperBuffA(&planned[0], static_cast<DWORD>(planned.size()));
+    return m_planned.insert(planned).second;
+}
+
 void CUndoPlan::AddKey(const std::string& entry, const std::string& keyPath) {
-    for (const Item& item : m_items)
-        if (item.key && SameName(item.source, keyPath.c_str())) return;
-    m_items.push_back({entry, keyPath, true});
+    if (IsNew(true, keyPath)) m_items.push_back({entry, keyPath, true});
 }
 
 void CUndoPlan::AddFile(const std::string& entry, const std::string& path) {
-    for (const Item& item : m_items)
-        if (!item.key && SameName(item.source, path.c_str())) return;
-    m_items.push_back({entry, path, false});
+    if (IsNew(false, path)) m_items.push_back({entry, path, false});
 }
 
 bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, std::string& reason) const {
@@ -145,6 +147,7 @@ bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, st
     }
     const std::string top = scratch.Stage() + "\\" + baseName;
     std::string created;
+    std::set<std::string> createdFolders;
     CZipper zipper;
     bool ok = CreateDirectoryA(top.c_str(), nullptr) && zipper.OpenArchive(scratch.Temp().c_str(), scratch.Stage().c_str());
     if (!ok) reason = "The undo file cannot be written in " + folder + ".";
@@ -169,10 +172,8 @@ bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, st
                  !parent.empty() && GetFileAttributesA(parent.c_str()) == INVALID_FILE_ATTRIBUTES;
                  parent = ParentOf(parent))
                 folders.insert(folders.begin(), parent);
-            for (const std::string& made : folders) {
-                const std::string line = std::string(kCreatedFolder) + "\t" + made + "\r\n";
-                if (created.find(line) == std::string::npos) created += line;
-            }
+            for (const std::string& made : folders)
+                if (createdFolders.insert(made).second) created += std::string(kCreatedFolder) + "\t" + made + "\r\n";
             created += std::string(kCreatedFile) + "\t" + item.source + "\r\n";
         } else if (!RetryWhileShared([&] { return CopyFileA(item.source.c_str(), staged.c_str(), FALSE) != 0; })) {
             reason = "The file " + item.source + " could not be read.";

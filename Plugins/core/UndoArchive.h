@@ -9,6 +9,7 @@
 // entry is neither restored nor counted as a stray, by this version or an
 // older one.
 #pragma once
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,11 @@ private:
         std::string source;
         bool key;
     };
+    // True when the key or file is not planned yet; it is then.
+    bool IsNew(bool key, const std::string& source);
+
     std::vector<Item> m_items;
+    std::set<std::string> m_planned;   // kind and upper-cased source, for stores of thousands of files
 };
 
 // Items and containers that put data back implement this to tell the plan

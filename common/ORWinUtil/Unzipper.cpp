@@ -18,15 +18,145 @@
 
 using namespace zipper;
 
+namespace {
+// Large entries are written through two slabs of this size (see Output).
+constexpr DWORD kSlabSize = 1024 * 1024;
+// Below this an entry is written by the thread that inflates it: a writer
+// thread per file would cost more than it saves.
+constexpr ULONGLONG kPipedFrom = 2 * kSlabSize;
+// Compressed data is read in blocks of this size.
+constexpr DWORD kReadSize = 256 * 1024;
+}  // namespace
+
 struct CUnzipper::Work {
     z_stream stream = {};
     bool streamReady = false;
-    unsigned char in[kBlockSize];
+    // The archive once more, for entry data: minizip reads it in blocks of
+    // 16 KiB, each with a seek, and checksums even the compressed bytes.
+    CHandle archive;
+    unsigned char in[kReadSize];
     unsigned char out[kBlockSize];
+    std::unique_ptr<unsigned char[]> slabs;   // 2 * kSlabSize, made for the first large entry
 
     ~Work() {
         if (streamReady) inflateEnd(&stream);
     }
+};
+
+// Where CopyEntryData puts what it inflates, checksummed on the way. A small
+// entry goes block by block from the inflating thread. A large one is
+// inflated into one slab while a writer thread checksums and writes the
+// other, so inflate does not wait for the disk; the CRC-32 is complete only
+// when everything is written.
+class CUnzipper::Output {
+public:
+    // file null: the data is only checksummed.
+    Output(HANDLE file, Work& work) : m_file(file), m_work(work) {}
+    ~Output() { Stop(); }
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    // Starts the writer for an entry of that size when it is large enough
+    // (and memory and a thread can be had; otherwise blocks are written).
+    void Prepare(ULONGLONG size) {
+        if (!m_file || size < kPipedFrom) return;
+        if (!m_work.slabs) m_work.slabs.reset(new (std::nothrow) unsigned char[2 * kSlabSize]);
+        if (!m_work.slabs) return;
+        try {
+            m_writer = std::thread(&Output::WriteSlabs, this);
+        } catch (...) {
+        }
+    }
+    // Where the next data goes; size is at least one byte.
+    unsigned char* Room(DWORD& size) {
+        if (!m_writer.joinable()) {
+            size = kBlockSize;
+            return m_work.out;
+        }
+        size = kSlabSize - m_fill;
+        return Slab(m_current) + m_fill;
+    }
+    // The first size bytes of the room hold data. False when a write failed.
+    bool Put(DWORD size) {
+        if (!m_writer.joinable()) return Write(m_work.out, size);
+        m_fill += size;
+        return m_fill < kSlabSize || Hand();
+    }
+    // Writes what is left; true when every write succeeded.
+    bool Finish() {
+        if (!m_writer.joinable()) return true;
+        bool handed = m_fill == 0 || Hand();
+        Join(false);
+        return handed && !m_failed;
+    }
+    // Ends the writer (what it has not begun is dropped); then Crc and
+    // WriteError may be read.
+    void Stop() { Join(true); }
+    uLong Crc() const { return m_crc; }
+    DWORD WriteError() const { return m_error; }
+
+private:
+    unsigned char* Slab(int index) { return m_work.slabs.get() + index * kSlabSize; }
+
+    bool Write(const unsigned char* data, DWORD size) {
+        m_crc = crc32(m_crc, data, size);
+        DWORD written = 0;
+        if (size == 0 || !m_file || (WriteFile(m_file, data, size, &written, nullptr) && written == size)) return true;
+        m_error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+        return false;
+    }
+    // Gives the filled slab to the writer and waits until the other is free.
+    bool Hand() {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_length[m_current] = m_fill;
+        m_current ^= 1;
+        m_fill = 0;
+        m_changed.notify_all();
+        m_changed.wait(guard, [this] { return m_length[m_current] == 0 || m_failed; });
+        return !m_failed;
+    }
+    void Join(bool abandon) {
+        if (!m_writer.joinable()) return;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_ended = true;
+            m_abandoned = abandon;
+        }
+        m_changed.notify_all();
+        m_writer.join();
+    }
+    // The writer: the slabs in turn, until the inflating side has ended.
+    void WriteSlabs() {
+        for (int slab = 0;; slab ^= 1) {
+            DWORD length = 0;
+            {
+                std::unique_lock<std::mutex> guard(m_lock);
+                m_changed.wait(guard, [&] { return m_length[slab] != 0 || m_ended; });
+                if (m_abandoned || m_length[slab] == 0) return;
+                length = m_length[slab];
+            }
+            bool ok = Write(Slab(slab), length);
+            {
+                std::lock_guard<std::mutex> guard(m_lock);
+                m_length[slab] = 0;
+                m_failed = !ok;
+            }
+            m_changed.notify_all();
+            if (!ok) return;
+        }
+    }
+
+    const HANDLE m_file;
+    Work& m_work;
+    uLong m_crc = crc32(0, nullptr, 0);   // the writer's while it runs
+    DWORD m_error = 0;
+    std::thread m_writer;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_current = 0;        // the slab being filled, and how far
+    DWORD m_fill = 0;
+    DWORD m_length[2] = {};   // not 0 while the writer has that slab
+    bool m_ended = false, m_abandoned = false, m_failed = false;
 };
 
 // Keys are names folded byte by byte as _stricmp folds them, so a key is
@@ -293,6 +423,13 @@ bool CUnzipper::OpenArchive(const char* archivePath) {
     zlib_filefunc64_def funcs = Win32FileFuncs();
     m_unzip = unzOpen2_64(full, &funcs);
     if (!m_unzip) return false;
+    // Shared as minizip shares its own handle: with readers only.
+    m_work->archive.Attach(CreateFileA(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!m_work->archive.IsValid()) {
+        CloseArchive();
+        return false;
+    }
     memcpy(m_archivePath, full, sizeof(m_archivePath));
     memcpy(m_outputFolder, full, sizeof(m_outputFolder));
     if (char* dot = strrchr(const_cast<char*>(BaseName(m_outputFolder)), '.')) *dot = '\0';
@@ -305,6 +442,7 @@ void CUnzipper::CloseArchive() {
         unzClose(static_cast<unzFile>(m_unzip));
         m_unzip = nullptr;
     }
+    if (m_work) m_work->archive.Close();
     m_index.reset();
     m_archivePath[0] = '\0';
     m_outputFolder[0] = '\0';
@@ -520,8 +658,8 @@ bool CUnzipper::CheckEntryData() {
     ZipEntryInfo info;
     if (!GetEntryInfo(info) || !HasPlainData(info)) return false;
     CUnzEntry entry(static_cast<unzFile>(m_unzip));
-    DWORD unused = 0;   // nothing is written
-    return entry.OpenRaw() && CopyEntryData(info, nullptr, unused) && entry.Close();
+    Output nowhere(nullptr, *m_work);
+    return entry.OpenRaw() && CopyEntryData(info, nowhere) && entry.Close();
 }
 
 bool CUnzipper::ExtractCurrentTo(const char* destination, Failure& failure) {
@@ -546,8 +684,11 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination, Fai
     CTempFile temp;
     if (!temp.Create(folder)) return failure.Fail(Failure::NoTemporary, GetLastError());
     CUnzEntry entry(static_cast<unzFile>(m_unzip));
-    DWORD writeError = 0;
-    if (!entry.OpenRaw() || !CopyEntryData(info, temp.Handle(), writeError) || !entry.Close()) {
+    Output output(temp.Handle(), *m_work);
+    const bool copied = entry.OpenRaw() && CopyEntryData(info, output) && entry.Close();
+    output.Stop();
+    const DWORD writeError = output.WriteError();
+    if (!copied) {
         if (Stopped()) return failure.Fail(Failure::Stopped);
         if (!writeError) return failure.Fail(Failure::Damaged);
         // A full drive is named with the room left on it, measured while the
@@ -701,50 +842,53 @@ bool CUnzipper::UnzipFilesTo(const std::vector<UnzipTarget>& targets, const Unzi
     return true;
 }
 
-// Inflates (or copies) the open entry into the file (null: nowhere). Succeeds only when the
-// data ends exactly at the declared size with the declared CRC-32; never
-// writes more than the declared size.
-bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file, DWORD& writeError) {
+// Inflates (or copies) the open entry into the output. Succeeds only when
+// the data ends exactly at the declared size with the declared CRC-32; never
+// puts out more than the declared size.
+bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, Output& output) {
     unzFile unzip = static_cast<unzFile>(m_unzip);
     z_stream& stream = m_work->stream;
-    bool deflated = info.compressionMethod == Z_DEFLATED;
+    const bool deflated = info.compressionMethod == Z_DEFLATED;
     if (deflated && inflateReset(&stream) != Z_OK) return false;
+    output.Prepare(info.uncompressedSize);
 
+    // minizip has checked the local header; the data follows it.
+    ULONGLONG at = unzGetCurrentFileZStreamPos64(unzip), left = info.compressedSize;
+    if (at == 0) return false;
     ULONGLONG total = 0;
-    uLong crc = crc32(0, nullptr, 0);
-    auto emit = [&](const unsigned char* data, DWORD size) {
+    auto put = [&](DWORD size) {
         total += size;
-        if (total > info.uncompressedSize) return false;
-        crc = crc32(crc, data, size);
-        DWORD written = 0;
-        if (size == 0 || !file || (WriteFile(file, data, size, &written, nullptr) && written == size)) return true;
-        writeError = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-        return false;
+        return total <= info.uncompressedSize && output.Put(size);
     };
-
     bool ended = !deflated;
-    for (;;) {
-        if (m_stop && *m_stop) return false;
-        int got = unzReadCurrentFile(unzip, m_work->in, kBlockSize);
-        if (got < 0) return false;
-        if (got == 0) break;
+    while (left > 0) {
+        if (Stopped()) return false;
+        DWORD room = 0;
+        // Stored data is read straight into the output.
+        unsigned char* into = deflated ? m_work->in : output.Room(room);
+        const DWORD got = static_cast<DWORD>(std::min<ULONGLONG>(left, deflated ? kReadSize : room));
+        if (!ReadAt(m_work->archive, at, into, got)) return false;
+        at += got;
+        left -= got;
         if (!deflated) {
-            if (!emit(m_work->in, static_cast<DWORD>(got))) return false;
+            if (!put(got)) return false;
             continue;
         }
         stream.next_in = m_work->in;
-        stream.avail_in = static_cast<uInt>(got);
+        stream.avail_in = got;
         do {
-            stream.next_out = m_work->out;
-            stream.avail_out = kBlockSize;
+            stream.next_out = output.Room(room);
+            stream.avail_out = room;
             int rc = inflate(&stream, Z_NO_FLUSH);
             if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return false;
-            if (!emit(m_work->out, kBlockSize - stream.avail_out)) return false;
+            if (!put(room - stream.avail_out)) return false;
             ended = rc == Z_STREAM_END;
         } while (!ended && stream.avail_out == 0);
         if (ended) break;
     }
-    return ended && total == info.uncompressedSize && crc == info.crc;
+    if (!ended || total != info.uncompressedSize || !output.Finish()) return false;
+    output.Stop();
+    return output.Crc() == info.crc;
 }
 
 bool CreateFolderPath(const char* path) {

@@ -122,8 +122,8 @@ private:
     // One lane of a batch: takes the next entry and extracts it; false when
     // none is left or the batch ends.
     bool TakeJob(Batch& batch);
-    // writeError: the failing write's error, 0 when no write failed.
-    bool CopyEntryData(const ZipEntryInfo& info, HANDLE file, DWORD& writeError);
+    class Output;   // where inflated data goes, checksummed on the way
+    bool CopyEntryData(const ZipEntryInfo& info, Output& output);
 
     std::unique_ptr<Work> m_work;
     std::unique_ptr<Index> m_index;

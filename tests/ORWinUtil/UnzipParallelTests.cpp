@@ -177,14 +177,19 @@ TEST(UnzipParallel, ManyEntriesMatchOneAtATimeInListOrder) {
 // stays; the entries around it are restored.
 TEST(UnzipParallel, DamagedEntryFailsAloneAndKeepsItsFile) {
     Archive archive;
-    for (unsigned i = 0; i < 12; ++i) archive.Add("File" + std::to_string(i) + ".dbx", Content(100 + i, 200000 + i));
+    // File10 is large enough to be written by a thread of its own.
+    for (unsigned i = 0; i < 12; ++i)
+        archive.Add("File" + std::to_string(i) + ".dbx", Content(100 + i, i == 10 ? 5 << 20 : 200000 + i));
     ASSERT_NO_FATAL_FAILURE(archive.Write());
-    // File4: another CRC-32 in both headers (local at 14, central at 16),
-    // so only the data can tell; File8: deflate data overwritten a little
-    // into the entry.
-    const std::string wrongCrc = "Messages\\File4.dbx", badData = "Messages\\File8.dbx";
-    ASSERT_NO_FATAL_FAILURE(archive.Patch(archive.Find(wrongCrc, false) + 14, "\x01\x02\x03\x04"));
-    ASSERT_NO_FATAL_FAILURE(archive.Patch(archive.Find(wrongCrc, true) + 16, "\x01\x02\x03\x04"));
+    // File4 and File10: another CRC-32 in both headers (local at 14, central
+    // at 16), so only the data can tell; File8: deflate data overwritten a
+    // little into the entry.
+    const std::string badData = "Messages\\File8.dbx";
+    const std::vector<std::string> wrongCrc = {"Messages\\File4.dbx", "Messages\\File10.dbx"};
+    for (const std::string& name : wrongCrc) {
+        ASSERT_NO_FATAL_FAILURE(archive.Patch(archive.Find(name, false) + 14, "\x01\x02\x03\x04"));
+        ASSERT_NO_FATAL_FAILURE(archive.Patch(archive.Find(name, true) + 16, "\x01\x02\x03\x04"));
+    }
     ASSERT_NO_FATAL_FAILURE(
         archive.Patch(archive.Find(badData, false) + 30 + badData.size() + 2000, std::string(64, '\xff')));
 
@@ -197,7 +202,8 @@ TEST(UnzipParallel, DamagedEntryFailsAloneAndKeepsItsFile) {
     ASSERT_TRUE(unzip.UnzipFilesTo(targets, reports.Recorder()));
     ASSERT_EQ(targets.size(), reports.seen.size());
     for (size_t i = 0; i < targets.size(); ++i) {
-        const bool bad = targets[i].entry == wrongCrc || targets[i].entry == badData;
+        const bool bad = targets[i].entry == badData || targets[i].entry == wrongCrc[0] ||
+                         targets[i].entry == wrongCrc[1];
         EXPECT_EQ(i, reports.seen[i].first);
         EXPECT_EQ(bad ? UnzipOutcome::Failed : UnzipOutcome::Extracted, reports.seen[i].second) << i;
         std::string bytes;
@@ -205,7 +211,7 @@ TEST(UnzipParallel, DamagedEntryFailsAloneAndKeepsItsFile) {
         EXPECT_TRUE(bytes == (bad ? std::string("old") : archive.contents[i])) << targets[i].entry;
     }
     const std::string text = log.Text();
-    for (const std::string& bad : {wrongCrc, badData})
+    for (const std::string& bad : {wrongCrc[0], wrongCrc[1], badData})
         EXPECT_NE(std::string::npos, text.find("The entry " + bad + " is damaged in the backup file")) << text;
     EXPECT_EQ(0u, TemporaryFilesBelow(target));
 }
