@@ -238,29 +238,52 @@ bool CMessagesItemBase::BackupDataFolder(const LogSite& site, const std::string&
 bool CMessagesItemBase::RestoreEntries(const LogSite& site, const std::string& dataFolder, CUnzipper& unzipper,
                                        WorkerContext* context) {
     if (m_entries.empty()) return false;   // the backup held no file: nothing is touched
+    if (IsTerminationRequested(context)) return false;
     if (!CreateFolderPath(dataFolder.c_str())) LOG_ERROR_AT(site, "Failed to create a folder %s", dataFolder.c_str());
     const std::string status = LoadPlugInString(kStringRestoreMessages);
     bool ok = Ledger().ReportSkipped(site);
-    for (const auto& entry : m_entries) {
-        if (IsTerminationRequested(context)) return false;
-        bool restored = false;
-        if (!CUnzipper::IsSafeEntryName(entry.second.c_str())) {
-            LOG_ERROR_AT(site, "Refused to restore the unsafe entry %s.", entry.first.c_str());
-        } else if (!unzipper.GotoFile(entry.first.c_str(), false)) {
-            LOG_ERROR_AT(site, "CUnzipper::GotoFile call failed.");
-        } else if (!unzipper.UnzipFileTo((dataFolder + "\\" + entry.second).c_str())) {
-            if (IsTerminationRequested(context)) return false;   // abandoned; the file it would replace is kept
-            LOG_ERROR_AT(site, "CUnzipper::UnzipFile call failed.");
-        } else {
-            restored = true;
-            ProgressStep(context, status);
-        }
-        if (!restored) {
-            LOG_ERROR_AT(site, "Failed to restore %s.", entry.first.c_str());
-            RecordItemFailure();
-            ok = false;
-        }
+    auto failed = [&](size_t entry) {
+        LOG_ERROR_AT(site, "Failed to restore %s.", m_entries[entry].first.c_str());
+        RecordItemFailure();
+        ok = false;
+    };
+    // Entries with a safe path are extracted as one batch, two at once; every
+    // entry is still logged in catalogue order, the refused ones between.
+    std::vector<UnzipTarget> targets;
+    std::vector<size_t> entryOf;   // target index to entry index
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        if (!CUnzipper::IsSafeEntryName(m_entries[i].second.c_str())) continue;
+        targets.push_back({m_entries[i].first, dataFolder + "\\" + m_entries[i].second});
+        entryOf.push_back(i);
     }
+    size_t logged = 0;   // entries before this one are logged
+    auto refuseUpTo = [&](size_t end) {
+        for (; logged < end; ++logged) {
+            LOG_ERROR_AT(site, "Refused to restore the unsafe entry %s.", m_entries[logged].first.c_str());
+            failed(logged);
+        }
+    };
+    bool finished = unzipper.UnzipFilesTo(targets, [&](size_t target, UnzipOutcome outcome) {
+        const size_t entry = entryOf[target];
+        refuseUpTo(entry);
+        logged = entry + 1;
+        if (outcome == UnzipOutcome::Extracted) {
+            ProgressStep(context, status);
+        } else {
+            LOG_ERROR_AT(site, outcome == UnzipOutcome::NotFound ? "CUnzipper::GotoFile call failed."
+                                                                  : "CUnzipper::UnzipFile call failed.");
+            failed(entry);
+        }
+        return !IsTerminationRequested(context);
+    });
+    // Cancelled: what was not yet put back is kept as it was.
+    if (IsTerminationRequested(context)) return false;
+    if (!finished) {
+        // The batch could not run: nothing after the last reported entry came back.
+        for (; logged < m_entries.size(); ++logged) failed(logged);
+        return false;
+    }
+    refuseUpTo(m_entries.size());
     return ok;
 }
 

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,21 +18,192 @@
 
 using namespace zipper;
 
+namespace {
+// Large entries are written through two slabs of this size (see Output).
+constexpr DWORD kSlabSize = 1024 * 1024;
+// Below this an entry is written by the thread that inflates it: a writer
+// thread per file would cost more than it saves.
+constexpr ULONGLONG kPipedFrom = 2 * kSlabSize;
+// Compressed data is read in blocks of this size.
+constexpr DWORD kReadSize = 256 * 1024;
+}  // namespace
+
 struct CUnzipper::Work {
     z_stream stream = {};
     bool streamReady = false;
-    unsigned char in[kBlockSize];
+    // The archive once more, for entry data: minizip reads it in blocks of
+    // 16 KiB, each with a seek, and checksums even the compressed bytes.
+    CHandle archive;
+    unsigned char in[kReadSize];
     unsigned char out[kBlockSize];
+    std::unique_ptr<unsigned char[]> slabs;   // 2 * kSlabSize, made for the first large entry
 
     ~Work() {
         if (streamReady) inflateEnd(&stream);
     }
 };
 
+// Where CopyEntryData puts what it inflates, checksummed on the way. A small
+// entry goes block by block from the inflating thread. A large one is
+// inflated into one slab while a writer thread checksums and writes the
+// other, so inflate does not wait for the disk; the CRC-32 is complete only
+// when everything is written.
+class CUnzipper::Output {
+public:
+    // file null: the data is only checksummed.
+    Output(HANDLE file, Work& work) : m_file(file), m_work(work) {}
+    ~Output() { Stop(); }
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    // Starts the writer for an entry of that size when it is large enough
+    // (and memory and a thread can be had; otherwise blocks are written).
+    void Prepare(ULONGLONG size) {
+        if (!m_file || size < kPipedFrom) return;
+        if (!m_work.slabs) m_work.slabs.reset(new (std::nothrow) unsigned char[2 * kSlabSize]);
+        if (!m_work.slabs) return;
+        try {
+            m_writer = std::thread(&Output::WriteSlabs, this);
+        } catch (...) {
+        }
+    }
+    // Where the next data goes; size is at least one byte.
+    unsigned char* Room(DWORD& size) {
+        if (!m_writer.joinable()) {
+            size = kBlockSize;
+            return m_work.out;
+        }
+        size = kSlabSize - m_fill;
+        return Slab(m_current) + m_fill;
+    }
+    // The first size bytes of the room hold data. False when a write failed.
+    bool Put(DWORD size) {
+        if (!m_writer.joinable()) return Write(m_work.out, size);
+        m_fill += size;
+        return m_fill < kSlabSize || Hand();
+    }
+    // Writes what is left; true when every write succeeded.
+    bool Finish() {
+        if (!m_writer.joinable()) return true;
+        bool handed = m_fill == 0 || Hand();
+        Join(false);
+        return handed && !m_failed;
+    }
+    // Ends the writer (what it has not begun is dropped); then Crc and
+    // WriteError may be read.
+    void Stop() { Join(true); }
+    uLong Crc() const { return m_crc; }
+    DWORD WriteError() const { return m_error; }
+
+private:
+    unsigned char* Slab(int index) { return m_work.slabs.get() + index * kSlabSize; }
+
+    bool Write(const unsigned char* data, DWORD size) {
+        m_crc = crc32(m_crc, data, size);
+        DWORD written = 0;
+        if (size == 0 || !m_file || (WriteFile(m_file, data, size, &written, nullptr) && written == size)) return true;
+        m_error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+        return false;
+    }
+    // Gives the filled slab to the writer and waits until the other is free.
+    bool Hand() {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_length[m_current] = m_fill;
+        m_current ^= 1;
+        m_fill = 0;
+        m_changed.notify_all();
+        m_changed.wait(guard, [this] { return m_length[m_current] == 0 || m_failed; });
+        return !m_failed;
+    }
+    void Join(bool abandon) {
+        if (!m_writer.joinable()) return;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_ended = true;
+            m_abandoned = abandon;
+        }
+        m_changed.notify_all();
+        m_writer.join();
+    }
+    // The writer: the slabs in turn, until the inflating side has ended.
+    void WriteSlabs() {
+        for (int slab = 0;; slab ^= 1) {
+            DWORD length = 0;
+            {
+                std::unique_lock<std::mutex> guard(m_lock);
+                m_changed.wait(guard, [&] { return m_length[slab] != 0 || m_ended; });
+                if (m_abandoned || m_length[slab] == 0) return;
+                length = m_length[slab];
+            }
+            bool ok = Write(Slab(slab), length);
+            {
+                std::lock_guard<std::mutex> guard(m_lock);
+                m_length[slab] = 0;
+                m_failed = !ok;
+            }
+            m_changed.notify_all();
+            if (!ok) return;
+        }
+    }
+
+    const HANDLE m_file;
+    Work& m_work;
+    uLong m_crc = crc32(0, nullptr, 0);   // the writer's while it runs
+    DWORD m_error = 0;
+    std::thread m_writer;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_current = 0;        // the slab being filled, and how far
+    DWORD m_fill = 0;
+    DWORD m_length[2] = {};   // not 0 while the writer has that slab
+    bool m_ended = false, m_abandoned = false, m_failed = false;
+};
+
 // Keys are names folded byte by byte as _stricmp folds them, so a key is
 // equal exactly where _stricmp would call the names equal.
 struct CUnzipper::Index {
     std::unordered_map<std::string, unz64_file_pos> full, base;   // the first entry of each
+};
+
+struct CUnzipper::Failure {
+    enum Kind { None, Other, Unsafe, NoRoom, Damaged, WriteFailed, NoTemporary, NotReplaced, Stopped };
+    Kind kind = None;
+    DWORD error = 0;          // the failing call's
+    ULONGLONG needed = 0;     // NoRoom: the entry's size and the room the drive had
+    ULONGLONG available = 0;
+
+    bool Fail(Kind why, DWORD code = 0) {
+        kind = why;
+        error = code;
+        return false;
+    }
+    bool NoRoomFor(ULONGLONG size, ULONGLONG room) {
+        needed = size;
+        available = room;
+        return Fail(NoRoom);
+    }
+};
+
+// The entries of one UnzipFilesTo, shared by its lanes and the caller's
+// thread. A lane takes the next entry under the lock, extracts it outside,
+// and marks it done under the lock.
+struct CUnzipper::Batch {
+    struct Job {
+        unz64_file_pos position = {};
+        bool done = false;   // extracted, failed, or not in the archive
+        bool found = false;
+        bool ok = false;
+        Failure failure;
+    };
+    explicit Batch(const std::vector<UnzipTarget>& list) : targets(list), jobs(list.size()) {}
+
+    const std::vector<UnzipTarget>& targets;
+    std::vector<Job> jobs;
+    std::mutex lock;
+    std::condition_variable changed;   // a job is done, or a lane has ended
+    size_t next = 0;                   // the first job no lane has taken
+    unsigned runningLanes = 0;
+    bool ended = false;                // the caller takes no more reports
 };
 
 namespace {
@@ -157,38 +331,27 @@ bool HasExtension(const char* name, const char* extension) {
     return dot && _stricmp(dot + 1, extension) == 0;
 }
 
-void LogNoRoomFor(const ZipEntryInfo& info, const char* folder, ULONGLONG available) {
+// The folder a file path lies in, with its trailing backslash.
+bool FolderOf(const char* path, char (&folder)[MAX_PATH]) {
+    if (!JoinText(folder, path)) return false;
+    char* slash = strrchr(folder, '\\');
+    if (!slash || !slash[1]) return false;
+    slash[1] = '\0';
+    return true;
+}
+
+void LogUnsafe(const char* name) {
+    LOG_ERROR("Refused to restore the unsafe entry %s.", name);
+}
+
+void LogNoRoomFor(const char* name, const char* folder, ULONGLONG neededBytes, ULONGLONG available) {
     char volume[MAX_PATH] = {};
     if (!GetVolumePathNameA(folder, volume, MAX_PATH)) JoinText(volume, folder);
     char needed[24], free[24];
-    snprintf(needed, sizeof(needed), "%llu", static_cast<unsigned long long>(info.uncompressedSize));
+    snprintf(needed, sizeof(needed), "%llu", static_cast<unsigned long long>(neededBytes));
     snprintf(free, sizeof(free), "%llu", static_cast<unsigned long long>(available));
-    LOG_ERROR("Not enough free space on %s to restore %s: %s bytes needed, %s bytes free.", volume, info.name,
-              needed, free);
-}
-
-// An entry that declares more than the drive has free is not started: it
-// could only fail part-way, after filling the disk the mail client needs.
-// When the free space cannot be read, the extraction is tried.
-bool HasRoomFor(const ZipEntryInfo& info, const char* folder) {
-    ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr) || info.uncompressedSize <= available.QuadPart)
-        return true;
-    LogNoRoomFor(info, folder, available.QuadPart);
-    return false;
-}
-
-// Why an entry could not be extracted: its write failed (a full drive named
-// with the room left on it), or its data is damaged in the archive.
-void ReportExtractFailure(const ZipEntryInfo& info, const char* folder, DWORD writeError) {
-    ULARGE_INTEGER available;
-    if (!writeError)
-        LOG_ERROR("The entry %s is damaged in the backup file: its data cannot be read back whole.", info.name);
-    else if ((writeError == ERROR_DISK_FULL || writeError == ERROR_HANDLE_DISK_FULL) &&
-             GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
-        LogNoRoomFor(info, folder, available.QuadPart);
-    else
-        LOG_ERROR("Failed to write %s with error = %d.", info.name, static_cast<int>(writeError));
+    LOG_ERROR("Not enough free space on %s to restore %s: %s bytes needed, %s bytes free.", volume, name, needed,
+              free);
 }
 
 // Little-endian fields of zip headers.
@@ -260,6 +423,13 @@ bool CUnzipper::OpenArchive(const char* archivePath) {
     zlib_filefunc64_def funcs = Win32FileFuncs();
     m_unzip = unzOpen2_64(full, &funcs);
     if (!m_unzip) return false;
+    // Shared as minizip shares its own handle: with readers only.
+    m_work->archive.Attach(CreateFileA(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!m_work->archive.IsValid()) {
+        CloseArchive();
+        return false;
+    }
     memcpy(m_archivePath, full, sizeof(m_archivePath));
     memcpy(m_outputFolder, full, sizeof(m_outputFolder));
     if (char* dot = strrchr(const_cast<char*>(BaseName(m_outputFolder)), '.')) *dot = '\0';
@@ -272,6 +442,7 @@ void CUnzipper::CloseArchive() {
         unzClose(static_cast<unzFile>(m_unzip));
         m_unzip = nullptr;
     }
+    if (m_work) m_work->archive.Close();
     m_index.reset();
     m_archivePath[0] = '\0';
     m_outputFolder[0] = '\0';
@@ -452,109 +623,272 @@ bool CUnzipper::IsSafeEntryName(const char* name) {
     }
 }
 
-// Logs the refusal: a caller may report only that the extraction failed.
-bool CUnzipper::IsSafeToExtract(const ZipEntryInfo& info) {
-    if (IsSafeEntryName(info.name)) return true;
-    LOG_ERROR("Refused to restore the unsafe entry %s.", info.name);
-    return false;
-}
-
 bool CUnzipper::UnzipFile(const char* targetFolder, bool ignorePath) {
     if (!m_unzip) return false;
     const char* target = targetFolder ? targetFolder : m_outputFolder;
     ZipEntryInfo info;
-    if (!GetEntryInfo(info) || !IsSafeToExtract(info)) return false;
+    if (!GetEntryInfo(info)) return false;
+    if (!IsSafeEntryName(info.name)) {
+        LogUnsafe(info.name);
+        return false;
+    }
     if (!CreateFolderPath(target)) return false;
 
     const char* name = info.isFolder || !ignorePath ? info.name : BaseName(info.name);
     char destination[MAX_PATH];
     if (!*name || !JoinPath(destination, target, name) || !IsInsideFolder(target, destination)) return false;
     if (info.isFolder) return CreateFolderPath(destination);
-    return ExtractTo(info, destination);
+    Failure failure;
+    if (ExtractTo(info, destination, failure)) return true;
+    LogFailure(info.name, destination, failure);
+    return false;
 }
 
 bool CUnzipper::UnzipFileTo(const char* destinationPath) {
     if (!m_unzip || !destinationPath) return false;
     ZipEntryInfo info;
-    if (!GetEntryInfo(info) || !IsSafeToExtract(info) || info.isFolder) return false;
-    return ExtractTo(info, destinationPath);
+    Failure failure;
+    if (!GetEntryInfo(info)) return false;
+    if (ExtractCurrentTo(destinationPath, failure)) return true;
+    LogFailure(info.name, destinationPath, failure);
+    return false;
 }
 
 bool CUnzipper::CheckEntryData() {
     ZipEntryInfo info;
     if (!GetEntryInfo(info) || !HasPlainData(info)) return false;
     CUnzEntry entry(static_cast<unzFile>(m_unzip));
-    DWORD unused = 0;   // nothing is written
-    return entry.OpenRaw() && CopyEntryData(info, nullptr, unused) && entry.Close();
+    Output nowhere(nullptr, *m_work);
+    return entry.OpenRaw() && CopyEntryData(info, nowhere) && entry.Close();
 }
 
-bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination) {
-    if (!HasPlainData(info)) return false;
+bool CUnzipper::ExtractCurrentTo(const char* destination, Failure& failure) {
+    ZipEntryInfo info;
+    if (!GetEntryInfo(info)) return failure.Fail(Failure::Other);
+    if (!IsSafeEntryName(info.name)) return failure.Fail(Failure::Unsafe);
+    if (info.isFolder) return failure.Fail(Failure::Other);
+    return ExtractTo(info, destination, failure);
+}
 
+// An entry that declares more than the drive has free is not started: it
+// could only fail part-way, after filling the disk the mail client needs.
+// When the free space cannot be read, the extraction is tried.
+bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination, Failure& failure) {
     char folder[MAX_PATH];
-    if (!JoinText(folder, destination)) return false;
-    char* slash = strrchr(folder, '\\');
-    if (!slash || !slash[1]) return false;
-    slash[1] = '\0';
-    if (!CreateFolderPath(folder)) return false;
+    if (!HasPlainData(info) || !FolderOf(destination, folder) || !CreateFolderPath(folder))
+        return failure.Fail(Failure::Other);
+    ULARGE_INTEGER available;
+    if (GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr) && info.uncompressedSize > available.QuadPart)
+        return failure.NoRoomFor(info.uncompressedSize, available.QuadPart);
 
-    if (!HasRoomFor(info, folder)) return false;
     CTempFile temp;
-    if (!temp.Create(folder)) return false;
+    if (!temp.Create(folder)) return failure.Fail(Failure::NoTemporary, GetLastError());
     CUnzEntry entry(static_cast<unzFile>(m_unzip));
-    DWORD writeError = 0;
-    if (!entry.OpenRaw() || !CopyEntryData(info, temp.Handle(), writeError) || !entry.Close()) {
-        if (!(m_stop && *m_stop)) ReportExtractFailure(info, folder, writeError);
-        return false;
+    Output output(temp.Handle(), *m_work);
+    const bool copied = entry.OpenRaw() && CopyEntryData(info, output) && entry.Close();
+    output.Stop();
+    const DWORD writeError = output.WriteError();
+    if (!copied) {
+        if (Stopped()) return failure.Fail(Failure::Stopped);
+        if (!writeError) return failure.Fail(Failure::Damaged);
+        // A full drive is named with the room left on it, measured while the
+        // partial file still holds its share.
+        if ((writeError == ERROR_DISK_FULL || writeError == ERROR_HANDLE_DISK_FULL) &&
+            GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
+            return failure.NoRoomFor(info.uncompressedSize, available.QuadPart);
+        return failure.Fail(Failure::WriteFailed, writeError);
     }
     SetTimesFromDos(temp.Handle(), info.dosDate);
-    return temp.CommitTo(destination);
+    // Mostly a destination the mail client holds open.
+    if (!temp.CommitTo(destination)) return failure.Fail(Failure::NotReplaced, GetLastError());
+    return true;
 }
 
-// Inflates (or copies) the open entry into the file (null: nowhere). Succeeds only when the
-// data ends exactly at the declared size with the declared CRC-32; never
-// writes more than the declared size.
-bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, HANDLE file, DWORD& writeError) {
+void CUnzipper::LogFailure(const char* name, const char* destination, const Failure& failure) {
+    char folder[MAX_PATH];
+    switch (failure.kind) {
+    case Failure::Unsafe:
+        LogUnsafe(name);
+        break;
+    case Failure::NoRoom:
+        if (!FolderOf(destination, folder)) JoinText(folder, destination);
+        LogNoRoomFor(name, folder, failure.needed, failure.available);
+        break;
+    case Failure::Damaged:
+        LOG_ERROR("The entry %s is damaged in the backup file: its data cannot be read back whole.", name);
+        break;
+    case Failure::WriteFailed:
+        LOG_ERROR("Failed to write %s with error = %d.", name, static_cast<int>(failure.error));
+        break;
+    case Failure::NoTemporary:
+        LOG_ERROR("Failed to create a temporary file beside %s with error = %d.", destination,
+                  static_cast<int>(failure.error));
+        break;
+    case Failure::NotReplaced:
+        LOG_ERROR("Failed to replace %s with error = %d.", destination, static_cast<int>(failure.error));
+        break;
+    default:   // stopped, or a step the caller reports in its own words
+        break;
+    }
+}
+
+bool CUnzipper::TakeJob(Batch& batch) {
+    size_t index;
+    {
+        std::lock_guard<std::mutex> guard(batch.lock);
+        while (batch.next < batch.jobs.size() && batch.jobs[batch.next].done) ++batch.next;
+        if (batch.ended || Stopped() || batch.next == batch.jobs.size()) return false;
+        index = batch.next++;
+    }
+    // Until it is marked done, the job is this lane's alone.
+    Batch::Job& job = batch.jobs[index];
+    bool ok = unzGoToFilePos64(static_cast<unzFile>(m_unzip), &job.position) == UNZ_OK
+                  ? ExtractCurrentTo(batch.targets[index].destination.c_str(), job.failure)
+                  : job.failure.Fail(Failure::Damaged);
+    {
+        std::lock_guard<std::mutex> guard(batch.lock);
+        job.ok = ok;
+        job.done = true;
+    }
+    batch.changed.notify_all();
+    return true;
+}
+
+bool CUnzipper::UnzipFilesTo(const std::vector<UnzipTarget>& targets, const UnzipReport& report) {
+    if (!m_unzip) return false;
+    std::unique_ptr<Batch> batch;
+    size_t found = 0;
+    try {
+        batch.reset(new Batch(targets));
+        for (size_t i = 0; i < targets.size(); ++i) {
+            Batch::Job& job = batch->jobs[i];
+            job.found = GotoFile(targets[i].entry.c_str(), false) &&
+                        unzGetFilePos64(static_cast<unzFile>(m_unzip), &job.position) == UNZ_OK;
+            job.done = !job.found;
+            found += job.found;
+        }
+    } catch (const std::bad_alloc&) {
+        LOG_ERROR("Not enough memory to restore from the archive %s.", m_archivePath);
+        return false;
+    }
+
+    // The second lane reads through a handle of its own; without it (or
+    // without threads) the entries are extracted one after another.
+    std::unique_ptr<CUnzipper> second;
+    if (found > 1) {
+        second.reset(new (std::nothrow) CUnzipper);
+        if (second && second->OpenArchive(m_archivePath))
+            second->SetStopFlag(m_stop);
+        else
+            second.reset();
+    }
+    struct Lanes {
+        Batch& batch;
+        std::vector<std::thread> threads;
+        ~Lanes() {
+            {
+                std::lock_guard<std::mutex> guard(batch.lock);
+                batch.ended = true;
+            }
+            for (std::thread& thread : threads) thread.join();
+        }
+        void Start(CUnzipper* lane) {
+            {
+                std::lock_guard<std::mutex> guard(batch.lock);
+                ++batch.runningLanes;
+            }
+            try {
+                threads.emplace_back([this, lane] {
+                    while (lane->TakeJob(batch)) {
+                    }
+                    {
+                        std::lock_guard<std::mutex> guard(batch.lock);
+                        --batch.runningLanes;
+                    }
+                    batch.changed.notify_all();
+                });
+            } catch (...) {
+                std::lock_guard<std::mutex> guard(batch.lock);
+                --batch.runningLanes;
+            }
+        }
+    } lanes{*batch, {}};
+    if (found > 0) lanes.Start(this);
+    if (second) lanes.Start(second.get());
+
+    for (size_t i = 0; i < targets.size(); ++i) {
+        Batch::Job& job = batch->jobs[i];
+        {
+            std::unique_lock<std::mutex> guard(batch->lock);
+            while (!job.done) {
+                if (batch->runningLanes > 0) {
+                    batch->changed.wait(guard);
+                    continue;
+                }
+                // No lane runs (none could start, or the batch stops): the
+                // caller's thread takes the entry itself.
+                guard.unlock();
+                bool took = TakeJob(*batch);
+                guard.lock();
+                if (!took) break;
+            }
+        }
+        if (!job.done || Stopped()) return false;
+        if (job.found && !job.ok) LogFailure(targets[i].entry.c_str(), targets[i].destination.c_str(), job.failure);
+        UnzipOutcome outcome = !job.found ? UnzipOutcome::NotFound : job.ok ? UnzipOutcome::Extracted
+                                                                            : UnzipOutcome::Failed;
+        if (!report(i, outcome)) return false;
+    }
+    return true;
+}
+
+// Inflates (or copies) the open entry into the output. Succeeds only when
+// the data ends exactly at the declared size with the declared CRC-32; never
+// puts out more than the declared size.
+bool CUnzipper::CopyEntryData(const ZipEntryInfo& info, Output& output) {
     unzFile unzip = static_cast<unzFile>(m_unzip);
     z_stream& stream = m_work->stream;
-    bool deflated = info.compressionMethod == Z_DEFLATED;
+    const bool deflated = info.compressionMethod == Z_DEFLATED;
     if (deflated && inflateReset(&stream) != Z_OK) return false;
+    output.Prepare(info.uncompressedSize);
 
+    // minizip has checked the local header; the data follows it.
+    ULONGLONG at = unzGetCurrentFileZStreamPos64(unzip), left = info.compressedSize;
+    if (at == 0) return false;
     ULONGLONG total = 0;
-    uLong crc = crc32(0, nullptr, 0);
-    auto emit = [&](const unsigned char* data, DWORD size) {
+    auto put = [&](DWORD size) {
         total += size;
-        if (total > info.uncompressedSize) return false;
-        crc = crc32(crc, data, size);
-        DWORD written = 0;
-        if (size == 0 || !file || (WriteFile(file, data, size, &written, nullptr) && written == size)) return true;
-        writeError = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-        return false;
+        return total <= info.uncompressedSize && output.Put(size);
     };
-
     bool ended = !deflated;
-    for (;;) {
-        if (m_stop && *m_stop) return false;
-        int got = unzReadCurrentFile(unzip, m_work->in, kBlockSize);
-        if (got < 0) return false;
-        if (got == 0) break;
+    while (left > 0) {
+        if (Stopped()) return false;
+        DWORD room = 0;
+        // Stored data is read straight into the output.
+        unsigned char* into = deflated ? m_work->in : output.Room(room);
+        const DWORD got = static_cast<DWORD>(std::min<ULONGLONG>(left, deflated ? kReadSize : room));
+        if (!ReadAt(m_work->archive, at, into, got)) return false;
+        at += got;
+        left -= got;
         if (!deflated) {
-            if (!emit(m_work->in, static_cast<DWORD>(got))) return false;
+            if (!put(got)) return false;
             continue;
         }
         stream.next_in = m_work->in;
-        stream.avail_in = static_cast<uInt>(got);
+        stream.avail_in = got;
         do {
-            stream.next_out = m_work->out;
-            stream.avail_out = kBlockSize;
+            stream.next_out = output.Room(room);
+            stream.avail_out = room;
             int rc = inflate(&stream, Z_NO_FLUSH);
             if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return false;
-            if (!emit(m_work->out, kBlockSize - stream.avail_out)) return false;
+            if (!put(room - stream.avail_out)) return false;
             ended = rc == Z_STREAM_END;
         } while (!ended && stream.avail_out == 0);
         if (ended) break;
     }
-    return ended && total == info.uncompressedSize && crc == info.crc;
+    if (!ended || total != info.uncompressedSize || !output.Finish()) return false;
+    output.Stop();
+    return output.Crc() == info.crc;
 }
 
 bool CreateFolderPath(const char* path) {

@@ -9,7 +9,10 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 struct ZipEntryInfo {
     char name[MAX_PATH + 1];   // every "/" turned into "\"
@@ -27,8 +30,20 @@ struct ZipEntryInfo {
     bool isFolder;             // external attributes carry FILE_ATTRIBUTE_DIRECTORY
 };
 
+// One file entry of a batch extraction and the exact path it goes to.
+struct UnzipTarget {
+    std::string entry;         // its full name, as GotoFile finds it
+    std::string destination;
+};
+
+enum class UnzipOutcome { Extracted, NotFound, Failed };
+
 class CUnzipper {
 public:
+    // Called on the caller's thread for each target in list order; false
+    // ends the batch: no further entry is started.
+    using UnzipReport = std::function<bool(size_t index, UnzipOutcome outcome)>;
+
     explicit CUnzipper(const char* archivePath = nullptr);
     virtual ~CUnzipper();   // CloseArchive
     CUnzipper(const CUnzipper&) = delete;
@@ -57,6 +72,15 @@ public:
     // Extracts the current file entry to exactly this path (its folder must be
     // creatable); same checks as UnzipFile.
     bool UnzipFileTo(const char* destinationPath);
+    // Extracts each target's entry to its destination as UnzipFileTo does,
+    // two entries at once (this handle and a second one of the archive, each
+    // on a thread of its own). Every target is reported in list order, after
+    // its failure is logged; the destinations must differ. A stop ends the
+    // extractions within a block: what was not yet moved into place stays as
+    // it was, and no further target is reported. False when stopped or when
+    // the batch could not be set up (nothing is reported then). The current
+    // entry is left undefined.
+    bool UnzipFilesTo(const std::vector<UnzipTarget>& targets, const UnzipReport& report);
     // Reads the current entry's data through with the checks of UnzipFile
     // (plain method, declared size, CRC-32) and writes it nowhere.
     bool CheckEntryData();
@@ -83,15 +107,23 @@ public:
     static bool IsSafeEntryName(const char* name);
 
 private:
-    struct Work;    // copy buffers and the inflate stream, made once per object
-    struct Index;   // entry positions by name, made once per open archive
+    struct Work;      // copy buffers and the inflate stream, made once per object
+    struct Index;     // entry positions by name, made once per open archive
+    struct Failure;   // why an extraction failed, logged by whoever reports it
+    struct Batch;     // the shared state of one UnzipFilesTo
 
     bool BuildIndex();
     bool SkipToExtension(const char* extension);
-    bool IsSafeToExtract(const ZipEntryInfo& info);
-    bool ExtractTo(const ZipEntryInfo& info, const char* destination);
-    // writeError: the failing write's error, 0 when no write failed.
-    bool CopyEntryData(const ZipEntryInfo& info, HANDLE file, DWORD& writeError);
+    bool Stopped() const { return m_stop && *m_stop; }
+    // The current entry, a file with a safe name, to exactly that path.
+    bool ExtractCurrentTo(const char* destination, Failure& failure);
+    bool ExtractTo(const ZipEntryInfo& info, const char* destination, Failure& failure);
+    static void LogFailure(const char* name, const char* destination, const Failure& failure);
+    // One lane of a batch: takes the next entry and extracts it; false when
+    // none is left or the batch ends.
+    bool TakeJob(Batch& batch);
+    class Output;   // where inflated data goes, checksummed on the way
+    bool CopyEntryData(const ZipEntryInfo& info, Output& output);
 
     std::unique_ptr<Work> m_work;
     std::unique_ptr<Index> m_index;
