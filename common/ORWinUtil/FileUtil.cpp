@@ -253,7 +253,9 @@ int RemoveEndedProcessTempFiles(const char* folder, const char* prefix, const ch
     WIN32_FIND_DATAA data;
     CFindHandle find;
     for (bool more = find.First((base + prefix + "*").c_str(), data); more; more = find.Next(data)) {
-        if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        // Ours are plain files; one made read-only was made so by someone else.
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY))
+            continue;
         const DWORD process = ProcessOfTempFile(data.cFileName, prefix, sideSuffixes);
         if (!process || !ProcessHasEnded(process)) continue;
         const std::string path = base + data.cFileName;
