@@ -21,7 +21,7 @@ INT_PTR CALLBACK RestoreWarningDlgProc(HWND dialog, UINT message, WPARAM wParam,
 
 void ShowRestoreWarning(HWND owner) {
     DWORD off = 0;
-    if (!ORRegistryUtil::ReadDwordFromRegistry(HKEY_CURRENT_USER, kProductKey, "Restore Warning Off", off))
+    if (!ORRegistryUtil::ReadDwordFromRegistry(HKEY_CURRENT_USER, kProductKey, "Restore Warning Off", off, true))
         off = 0;
     if (off != 0) return;
     DialogBoxParamA(GetProgramModule(), MAKEINTRESOURCEA(IDD_RESTORE_WARNING), owner,

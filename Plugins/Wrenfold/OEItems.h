@@ -38,6 +38,7 @@ class COEMessages : public CMessagesItemBase {
 public:
     explicit COEMessages(const std::string& id) : m_id(id) {}
     bool Backup(std::string folder, CZipper* zipper, WorkerContext* context) override;
+    ULONGLONG BackupSourceBytes() override;
     bool Restore(std::string archive, CUnzipper* unzipper, WorkerContext* context) override;
 
     // The "Store Root" of the identity, expanded when it names %SystemDrive%

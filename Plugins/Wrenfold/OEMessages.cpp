@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "FileUtil.h"
 #include "Handles.h"
 #include "Log.h"
 #include "ORRegistryUtil.h"
@@ -74,6 +75,11 @@ bool COEMessages::Backup(std::string folder, CZipper* zipper, WorkerContext* con
     std::string store;
     if (!zipper || !FindStoreFolder(m_id, store)) return false;
     return BackupDataFolder(LOG_SITE, store, folder, *zipper, context);
+}
+
+ULONGLONG COEMessages::BackupSourceBytes() {
+    std::string store;
+    return FindStoreFolder(m_id, store) ? FolderTreeBytes(store.c_str()) : 0;
 }
 
 bool COEMessages::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {

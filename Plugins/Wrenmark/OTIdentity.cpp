@@ -3,6 +3,7 @@
 #include "Handles.h"
 #include "Log.h"
 #include "ORRegistryUtil.h"
+#include "Unzipper.h"
 
 const char* const kProfileRoots[2] = {
     "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles",
@@ -42,7 +43,8 @@ bool COTIdentity::RestoreOwnData(CUnzipper& unzipper) {
         }
         const std::string keyPath = std::string(root) + "\\" + GetFolderName();
         // A refused tree leaves the key under this root as it was.
-        if (ORRegistryUtil::RestoreRegKeyPath(HKEY_CURRENT_USER, keyPath.c_str(), hive.Path())) return true;
+        if (ORRegistryUtil::RestoreRegKeyPath(HKEY_CURRENT_USER, keyPath.c_str(), hive.Path(), unzipper.StopFlag()))
+            return true;
     }
     LOG_ERROR("Failed to store Outlook Profile registry keys.");
     return false;

@@ -43,6 +43,7 @@ private:
 class COTMessages : public CMessagesItemBase {
 public:
     bool Backup(std::string folder, CZipper* zipper, WorkerContext* context) override;
+    ULONGLONG BackupSourceBytes() override;
     bool Restore(std::string archive, CUnzipper* unzipper, WorkerContext* context) override;
 
     // Logs "SHGetSpecialFolderPath call failed." when the folder is unknown.

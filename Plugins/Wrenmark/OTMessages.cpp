@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "FileUtil.h"
 #include "Log.h"
 #include "Unzipper.h"
 
@@ -23,6 +24,11 @@ bool COTMessages::Backup(std::string folder, CZipper* zipper, WorkerContext* con
         return false;
     }
     return BackupDataFolder(LOG_SITE, data, folder, *zipper, context);
+}
+
+ULONGLONG COTMessages::BackupSourceBytes() {
+    std::string data;
+    return FindDataFolder(data) ? FolderTreeBytes(data.c_str()) : 0;
 }
 
 bool COTMessages::Restore(std::string, CUnzipper* unzipper, WorkerContext* context) {

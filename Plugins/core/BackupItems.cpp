@@ -329,20 +329,30 @@ bool WriteFolderToArchive(const LogSite& site, const std::string& source, const 
     return CStoreTreeWriter(site, zipper, context, status).Write(source, target);
 }
 
+namespace {
+const char* const kHivePrefix = "vlh";
+// Loading a hive leaves its transaction logs beside the file.
+const char* const kHiveLogSuffixes[] = {".LOG", ".LOG1", ".LOG2", nullptr};
+}  // namespace
+
 CExtractedHive::~CExtractedHive() {
     if (!m_path[0]) return;
     DeleteFileA(m_path);
-    // Loading a hive leaves its transaction logs beside the file.
-    for (const char* suffix : {".LOG", ".LOG1", ".LOG2"}) {
+    for (const char* const* suffix = kHiveLogSuffixes; *suffix; ++suffix) {
         char log[MAX_PATH + 8];
-        if (snprintf(log, sizeof(log), "%s%s", m_path, suffix) < static_cast<int>(sizeof(log))) DeleteFileA(log);
+        if (snprintf(log, sizeof(log), "%s%s", m_path, *suffix) < static_cast<int>(sizeof(log))) DeleteFileA(log);
     }
+    // A restore that was killed left its hive here, with the user's keys in
+    // it; by now the stale mount that may have held it is gone.
+    char folder[MAX_PATH] = {};
+    DWORD length = GetTempPathA(sizeof(folder), folder);
+    if (length && length < sizeof(folder)) RemoveEndedProcessTempFiles(folder, kHivePrefix, kHiveLogSuffixes);
 }
 
 bool CExtractedHive::Extract(CUnzipper& unzipper, const std::string& entry, const char** failure) {
     char folder[MAX_PATH] = {};
     DWORD length = GetTempPathA(sizeof(folder), folder);
-    if (length == 0 || length >= sizeof(folder) || !GetTempFileNameA(folder, "vlh", 0, m_path)) {
+    if (length == 0 || length >= sizeof(folder) || !CreateProcessTempFile(folder, kHivePrefix, m_path)) {
         m_path[0] = 0;
         *failure = "GetTempPath call failed.";
         return false;
@@ -362,7 +372,8 @@ bool CExtractedHive::Extract(CUnzipper& unzipper, const std::string& entry, cons
 bool RestoreKeyFromEntry(CUnzipper& unzipper, const std::string& entry, HKEY root, const std::string& keyPath,
                          const char** failure) {
     CExtractedHive hive;
-    return hive.Extract(unzipper, entry, failure) && ORRegistryUtil::RestoreRegKeyPath(root, keyPath.c_str(), hive.Path());
+    return hive.Extract(unzipper, entry, failure) &&
+           ORRegistryUtil::RestoreRegKeyPath(root, keyPath.c_str(), hive.Path(), unzipper.StopFlag());
 }
 
 void SplitEntryName(const std::string& name, std::vector<std::string>& parts) {

@@ -63,6 +63,9 @@ public:
     bool IsEnabled() override { return m_enabled; }
     void Enable() override { m_enabled = true; }
     void Disable() override { m_enabled = false; }
+    // What a backup of the item will read, for the check of the target's
+    // free space; registry keys and small files count as nothing.
+    virtual ULONGLONG BackupSourceBytes() { return 0; }
 
     CEntryLedger& Ledger() { return m_ledger; }
 

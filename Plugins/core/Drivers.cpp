@@ -81,7 +81,7 @@ public:
     }
     // What this backup has put on the target drive so far.
     ULONGLONG WrittenBytes() const {
-        return FileBytes(m_tempArchive.empty() ? m_published : m_tempArchive) + TreeBytes(m_stageRoot);
+        return FileBytes(m_tempArchive.empty() ? m_published : m_tempArchive) + FolderTreeBytes(m_stageRoot.c_str());
     }
 
     // Removes the staging folders and temporary archives that earlier runs
@@ -95,24 +95,6 @@ private:
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
         return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    }
-    // Links are not followed, as the staging copy never makes any.
-    static ULONGLONG TreeBytes(const std::string& folder) {
-        if (folder.empty() || folder.size() + 4 >= MAX_PATH) return 0;
-        WIN32_FIND_DATAA found;
-        CFindHandle find;
-        if (!find.First((folder + "\\*").c_str(), found)) return 0;
-        ULONGLONG total = 0;
-        do {
-            if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0 ||
-                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                total += TreeBytes(folder + "\\" + found.cFileName);
-            else
-                total += (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-        } while (find.Next(found));
-        return total;
     }
     // A handle on a folder that shares reading and writing but not deleting.
     static HANDLE OpenFolderGuard(const char* folder, DWORD access) {
@@ -139,28 +121,69 @@ void FormatBytes(ULONGLONG bytes, char (&out)[32]) {
 
 bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
 
+// The room left to this user on the target's drive; false (logged) when the
+// system cannot tell. drive: "T:", or the target itself when it is a share.
+bool TargetFreeSpace(const std::string& target, std::string& drive, ULONGLONG& available) {
+    drive = target.size() >= 2 && target[1] == ':' ? target.substr(0, 2) : target;
+    // A share's name must end with a backslash.
+    const std::string folder = !target.empty() && target.back() == '\\' ? target : target + "\\";
+    ULARGE_INTEGER space = {};
+    if (!GetDiskFreeSpaceExA(folder.c_str(), &space, nullptr, nullptr)) {
+        LOG_ERROR("Failed to find the free space on %s with error = %d.", drive.c_str(),
+                  static_cast<int>(GetLastError()));
+        return false;
+    }
+    available = space.QuadPart;
+    return true;
+}
+
 // Says a full target drive as such when a backup could not be completed,
 // with what the backup had written there and the room left. error is the
 // failing step's own error when it has one; an item's failure leaves it
 // unknown (0), and then a drive with less than a megabyte left counts as full.
 void LogTargetSpace(const std::string& target, const CBackupScratch& scratch, DWORD error) {
-    const std::string drive = target.size() >= 2 && target[1] == ':' ? target.substr(0, 2) : target;
-    // A share's name must end with a backslash.
-    const std::string folder = !target.empty() && target.back() == '\\' ? target : target + "\\";
-    ULARGE_INTEGER available = {};
-    if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) {
-        LOG_ERROR("Failed to find the free space on %s with error = %d.", drive.c_str(),
-                  static_cast<int>(GetLastError()));
-        return;
-    }
-    if (!IsDiskFull(error) && available.QuadPart >= 1024 * 1024) return;
+    std::string drive;
+    ULONGLONG available = 0;
+    if (!TargetFreeSpace(target, drive, available)) return;
+    if (!IsDiskFull(error) && available >= 1024 * 1024) return;
     char written[32], left[32];
     FormatBytes(scratch.WrittenBytes(), written);
-    FormatBytes(available.QuadPart, left);
+    FormatBytes(available, left);
     LOG_ERROR("The drive %s is full: the backup needs more than the %s it wrote there, %s free on %s.",
               drive.c_str(), written, left, drive.c_str());
 }
 
+
+// Before a backup writes anything: what the chosen items will read against the
+// room on the target drive. Mail deflates to about a third, so more than the
+// free space only warns; with less than a tenth of it free not even a strongly
+// compressed archive fits, and the backup is not begun. An unknown free space
+// leaves the judgement to the writes themselves.
+const ULONGLONG kLeastCompressedShare = 10;
+bool TargetCanHold(CMailPlugIn& engine, const std::string& target) {
+    ULONGLONG needed = 0;
+    for (CBackupIdentity* identity : engine.GetIdentityList()) {
+        if (!identity->IsEnabled()) continue;
+        for (CBackupItem* item : *identity->GetItems()) {
+            CItemBase* own = dynamic_cast<CItemBase*>(item);
+            if (own && own->IsEnabled()) needed += own->BackupSourceBytes();
+        }
+    }
+    std::string drive;
+    ULONGLONG available = 0;
+    if (needed == 0 || !TargetFreeSpace(target, drive, available) || needed <= available) return true;
+    char most[32], left[32];
+    FormatBytes(needed, most);
+    FormatBytes(available, left);
+    if (available < needed / kLeastCompressedShare) {
+        LOG_ERROR("The drive %s cannot hold the backup: the chosen items hold %s, %s free on %s.", drive.c_str(),
+                  most, left, drive.c_str());
+        return false;
+    }
+    LOG_ERROR("The drive %s may be too small for the backup: it needs up to %s, %s free on %s.", drive.c_str(), most,
+              left, drive.c_str());
+    return true;
+}
 
 bool IsHexRun(const char* text, size_t minimum, size_t maximum) {
     size_t count = 0;
@@ -267,7 +290,11 @@ int BackupWorker(WorkerContext* context) {
         CBackupScratch scratch(target);
         CZipper zipper;
         zipper.SetStopFlag(&context->terminationRequested);
-        if (!scratch.Create() || !zipper.OpenArchive(scratch.TempArchive().c_str(), scratch.StageRoot().c_str())) {
+        const bool fits = TargetCanHold(engine, target);
+        if (!fits) {
+            // logged; nothing was written
+        } else if (!scratch.Create() ||
+                   !zipper.OpenArchive(scratch.TempArchive().c_str(), scratch.StageRoot().c_str())) {
             LOG_ERROR("Failed to open Zip file %s.",
                       (target + "\\" + kThisPlugIn.archiveBaseName + ".vlb").c_str());
         } else {
@@ -301,7 +328,7 @@ int BackupWorker(WorkerContext* context) {
             }
         }
         zipper.CloseArchive();
-        if (!result && !IsTerminationRequested(context)) LogTargetSpace(target, scratch, error);
+        if (!result && fits && !IsTerminationRequested(context)) LogTargetSpace(target, scratch, error);
     }
     LogArchiveCheck(check);
 

@@ -1,5 +1,9 @@
 #include "FileUtil.h"
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -91,6 +95,23 @@ bool FolderExists(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+ULONGLONG FolderTreeBytes(const char* folder) {
+    const std::string base = folder;
+    if (base.empty() || base.size() + 4 >= MAX_PATH) return 0;
+    WIN32_FIND_DATAA found;
+    CFindHandle find;
+    if (!find.First((base + "\\*").c_str(), found)) return 0;
+    ULONGLONG total = 0;
+    do {
+        if (IsDots(found.cFileName) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            total += FolderTreeBytes((base + "\\" + found.cFileName).c_str());
+        else
+            total += (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    } while (find.Next(found));
+    return total;
+}
+
 bool CopyFolder(const char* sourceFolder, const char* targetFolder, ICopyFolderSink* sink,
                 const char* copyFailedFormat) {
     const std::string source = sourceFolder;
@@ -165,4 +186,86 @@ bool DeleteFolderTree(const char* folder) {
     DWORD attributes = GetFileAttributesA(folder);
     if (attributes != INVALID_FILE_ATTRIBUTES) ClearReadOnly(folder, attributes);
     return RemoveDirectoryA(folder) != FALSE;
+}
+
+namespace {
+bool IsHexDigits(const char* text, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (!isxdigit(static_cast<unsigned char>(text[i]))) return false;
+    return true;
+}
+
+// The process id in a name CreateProcessTempFile made with prefix, or 0 when
+// the name is not one (side files: the name followed by one of the suffixes).
+DWORD ProcessOfTempFile(const char* name, const char* prefix, const char* const* sideSuffixes) {
+    const size_t prefixLength = strlen(prefix);
+    // prefix, 8 hex digits, "-", 4 hex digits, ".tmp"
+    const size_t baseLength = prefixLength + 8 + 1 + 4 + 4;
+    if (strlen(name) < baseLength || _strnicmp(name, prefix, prefixLength)) return 0;
+    const char* id = name + prefixLength;
+    if (!IsHexDigits(id, 8) || id[8] != '-' || !IsHexDigits(id + 9, 4) || _strnicmp(id + 13, ".tmp", 4)) return 0;
+    const char* rest = name + baseLength;
+    bool known = *rest == 0;
+    for (const char* const* suffix = sideSuffixes; !known && suffix && *suffix; ++suffix)
+        known = _stricmp(rest, *suffix) == 0;
+    if (!known) return 0;
+    char digits[9] = {};
+    memcpy(digits, id, 8);
+    return static_cast<DWORD>(strtoul(digits, nullptr, 16));
+}
+
+// Only a process that certainly no longer runs: no process of that id (the
+// system answers ERROR_INVALID_PARAMETER), or one that has exited. Another
+// user's process (access denied) counts as running. An id used again by a
+// new process keeps the file until that one ends too.
+bool ProcessHasEnded(DWORD id) {
+    if (id == 0 || id == GetCurrentProcessId()) return false;
+    CHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+    if (!process.IsValid()) return GetLastError() == ERROR_INVALID_PARAMETER;
+    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+}
+}  // namespace
+
+bool CreateProcessTempFile(const char* folder, const char* prefix, char (&path)[MAX_PATH]) {
+    const size_t length = strlen(folder);
+    const char* separator = length && folder[length - 1] == '\\' ? "" : "\\";
+    const unsigned start = GetTickCount() & 0xffff;
+    for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {
+        int written = snprintf(path, sizeof(path), "%s%s%s%08lx-%04x.tmp", folder, separator, prefix,
+                               static_cast<unsigned long>(GetCurrentProcessId()), (start + attempt) & 0xffff);
+        if (written <= 0 || written >= static_cast<int>(sizeof(path))) break;
+        // CREATE_NEW: never an existing file, whoever made it.
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    path[0] = 0;
+    return false;
+}
+
+int RemoveEndedProcessTempFiles(const char* folder, const char* prefix, const char* const* sideSuffixes) {
+    const std::string base = std::string(folder) + (*folder && folder[strlen(folder) - 1] == '\\' ? "" : "\\");
+    if (base.size() + strlen(prefix) + 2 >= MAX_PATH) return 0;
+    int removed = 0;
+    WIN32_FIND_DATAA data;
+    CFindHandle find;
+    for (bool more = find.First((base + prefix + "*").c_str(), data); more; more = find.Next(data)) {
+        // Ours are plain files; one made read-only was made so by someone else.
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY))
+            continue;
+        const DWORD process = ProcessOfTempFile(data.cFileName, prefix, sideSuffixes);
+        if (!process || !ProcessHasEnded(process)) continue;
+        const std::string path = base + data.cFileName;
+        if (DeleteFileA(path.c_str())) {
+            LOG_ERROR("Removed the temporary file %s a stopped run left.", path.c_str());
+            ++removed;
+        } else {
+            LOG_INFO("The temporary file %s a stopped run left cannot be removed yet (error = %d).", path.c_str(),
+                     static_cast<int>(GetLastError()));
+        }
+    }
+    return removed;
 }

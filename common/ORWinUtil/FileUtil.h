@@ -35,6 +35,10 @@ bool DeleteFolderTree(const char* folder);
 // A path that names an existing folder.
 bool FolderExists(const char* path);
 
+// The bytes of all files below folder; junctions and symbolic links are not
+// followed. What cannot be listed counts as nothing.
+ULONGLONG FolderTreeBytes(const char* folder);
+
 // A scanner or indexer may hold a file for a moment: an attempt that fails
 // with a sharing or lock violation is made again, kSharingRetries times,
 // kSharingRetryPauseMs apart. True when an attempt succeeded.
@@ -50,3 +54,16 @@ bool RetryWhileShared(Attempt attempt) {
         Sleep(kSharingRetryPauseMs);
     }
 }
+
+// Temporary files named after the process that makes them,
+// "<prefix><process id, 8 hex digits>-<4 hex digits>.tmp", so that a later
+// run can tell what a killed process left from the files of one still at
+// work. Creates the file, empty, with normal attributes, in folder; path
+// receives its full name. False when no name fits or none could be created.
+bool CreateProcessTempFile(const char* folder, const char* prefix, char (&path)[MAX_PATH]);
+// Removes from folder the files CreateProcessTempFile named with this prefix
+// whose process has ended, and such a name followed by one of the side-file
+// suffixes (sideSuffixes: null-terminated list, or null). A file of a
+// process still running, or one that cannot be asked about, stays. Returns
+// how many were removed; each is logged.
+int RemoveEndedProcessTempFiles(const char* folder, const char* prefix, const char* const* sideSuffixes);

@@ -137,7 +137,7 @@ void ConfigureModuleLog(CLog& log, const char* fileName, bool reportFolderFailur
     log.OpenLogFile(path, tooLarge);
 
     DWORD level = 0;
-    if (!ORRegistryUtil::ReadDwordFromRegistry(HKEY_CURRENT_USER, kProductKey, "LogLevel", level)) {
+    if (!ORRegistryUtil::ReadDwordFromRegistry(HKEY_CURRENT_USER, kProductKey, "LogLevel", level, true)) {
         level = 1;
         ORRegistryUtil::WriteDwordToRegistry(HKEY_CURRENT_USER, kProductKey, "LogLevel", 1);
     } else if (level > 3) {

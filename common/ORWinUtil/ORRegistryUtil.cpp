@@ -104,17 +104,22 @@ bool PutBackSafetyCopy(HKEY root) {
     DiscardSafetyCopy(root);
     return true;
 }
+
+LONG QueryValue(HKEY root, const char* subKey, const char* valueName, DWORD* type, BYTE* data, DWORD* dataSize,
+                bool optional) {
+    CKey key;
+    LONG rc = key.Open(root, subKey, KEY_READ);
+    if (rc != ERROR_SUCCESS) {
+        if (!optional || rc != ERROR_FILE_NOT_FOUND) LOG_ERROR("RegOpenKeyEx call has failed.");
+        return rc;
+    }
+    return RegQueryValueExA(key, valueName, nullptr, type, data, dataSize);
+}
 }  // namespace
 
 LONG ORRegistryUtil::QueryRegValue(HKEY root, const char* subKey, const char* valueName,
                                    DWORD* type, BYTE* data, DWORD* dataSize) {
-    CKey key;
-    LONG rc = key.Open(root, subKey, KEY_READ);
-    if (rc != ERROR_SUCCESS) {
-        LOG_ERROR("RegOpenKeyEx call has failed.");
-        return rc;
-    }
-    return RegQueryValueExA(key, valueName, nullptr, type, data, dataSize);
+    return QueryValue(root, subKey, valueName, type, data, dataSize, false);
 }
 
 LONG ORRegistryUtil::SetRegValue(HKEY root, const char* subKey, const char* valueName, DWORD type,
@@ -131,11 +136,11 @@ LONG ORRegistryUtil::SetRegValue(HKEY root, const char* subKey, const char* valu
 }
 
 bool ORRegistryUtil::ReadStringFromRegistry(HKEY root, const char* subKey, const char* valueName,
-                                            std::string& value) {
+                                            std::string& value, bool optional) {
     char buffer[kStringBytes + 1] = {};   // one spare byte keeps a full 256-byte value terminated
     DWORD size = kStringBytes;
     DWORD type = 0;
-    if (QueryRegValue(root, subKey, valueName, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+    if (QueryValue(root, subKey, valueName, &type, reinterpret_cast<BYTE*>(buffer), &size, optional) !=
         ERROR_SUCCESS) {
         OutputDebugStringA("ReadStringFromRegistry has failed.\n");
         return false;
@@ -145,9 +150,9 @@ bool ORRegistryUtil::ReadStringFromRegistry(HKEY root, const char* subKey, const
 }
 
 bool ORRegistryUtil::ReadDwordFromRegistry(HKEY root, const char* subKey, const char* valueName,
-                                           DWORD& value) {
+                                           DWORD& value, bool optional) {
     DWORD data = 0, size = sizeof(data), type = 0;
-    if (QueryRegValue(root, subKey, valueName, &type, reinterpret_cast<BYTE*>(&data), &size) !=
+    if (QueryValue(root, subKey, valueName, &type, reinterpret_cast<BYTE*>(&data), &size, optional) !=
         ERROR_SUCCESS)
         return false;
     value = data;
@@ -194,23 +199,27 @@ bool ORRegistryUtil::SaveRegKeyPath(HKEY root, const char* subKey, const char* h
     return RegSaveKeyA(key, hivePath, nullptr) == ERROR_SUCCESS;
 }
 
-bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char* hivePath) {
+bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char* hivePath,
+                                       const volatile bool* stop) {
     CPrivilegeScope privileges(SE_RESTORE_NAME, SE_BACKUP_NAME);
     if (!subKey || !*subKey || !FileExists(hivePath)) return false;
     // The mount is machine-wide: another instance restoring right now keeps
     // its hive there, and only a holder that died leaves one to clear away.
     CHiveMountLock lock;
-    switch (lock.Acquire(s_mountWaitMs)) {
+    switch (lock.Acquire(s_mountWaitMs, stop)) {
     case CHiveMountLock::kBusy:
         LOG_ERROR("Another restore kept the registry mount %s busy; the key %s is left as it was.", kMountName,
                   subKey);
         return false;
+    case CHiveMountLock::kStopped:
+        LOG_ERROR("The restore was cancelled while another restore kept the registry mount %s busy; the key %s is "
+                  "left as it was.",
+                  kMountName, subKey);
+        return false;
     case CHiveMountLock::kFailed:
         LOG_ERROR("No lock on the registry mount %s; the key %s is left as it was.", kMountName, subKey);
         return false;
-    case CHiveMountLock::kAbandoned:
-        LOG_ERROR("A restore that was stopped left the registry mount %s behind; it is removed.", kMountName);
-        break;
+    case CHiveMountLock::kAbandoned:   // its mount, if any, is cleared below
     case CHiveMountLock::kAcquired:
         break;
     }
@@ -219,8 +228,10 @@ bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char
     if (!PutBackSafetyCopy(root)) return false;
 
     // With the lock held, whatever is mounted was left by a restore that is
-    // gone, and it would block every later one.
-    RegUnLoadKeyA(HKEY_USERS, kMountName);
+    // gone, and it would block every later one. (The lock of a killed holder
+    // may already have been taken over at plug-in start.)
+    if (RegUnLoadKeyA(HKEY_USERS, kMountName) == ERROR_SUCCESS)
+        LOG_ERROR("A restore that was stopped left the registry mount %s behind; it is removed.", kMountName);
 
     // 1. Bring the hive's tree into the registry beside the target. Until this
     //    has fully worked, nothing of the target has been touched.
@@ -339,7 +350,7 @@ CHiveMountLock::~CHiveMountLock() {
     if (m_mutex) CloseHandle(m_mutex);
 }
 
-CHiveMountLock::Result CHiveMountLock::Acquire(DWORD timeoutMs) {
+CHiveMountLock::Result CHiveMountLock::Acquire(DWORD timeoutMs, const volatile bool* stop) {
     Release();
     if (!m_mutex) {
         // Made by another user's instance, the mutex may refuse the full access
@@ -356,17 +367,29 @@ CHiveMountLock::Result CHiveMountLock::Acquire(DWORD timeoutMs) {
             return kFailed;
         }
     }
-    switch (WaitForSingleObject(m_mutex, timeoutMs)) {
-    case WAIT_OBJECT_0:
-        m_owned = true;
-        return kAcquired;
-    case WAIT_ABANDONED:
-        m_owned = true;
-        return kAbandoned;
-    case WAIT_TIMEOUT:
-        return kBusy;
-    default:
-        return kFailed;
+    // GetTickCount wraps after 49 days; the unsigned difference does not mind.
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD slice = timeoutMs;
+        if (timeoutMs != INFINITE) {
+            const DWORD elapsed = GetTickCount() - start;
+            slice = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+        }
+        if (stop && slice > kStopSliceMs) slice = kStopSliceMs;
+        switch (WaitForSingleObject(m_mutex, slice)) {
+        case WAIT_OBJECT_0:
+            m_owned = true;
+            return kAcquired;
+        case WAIT_ABANDONED:
+            m_owned = true;
+            return kAbandoned;
+        case WAIT_TIMEOUT:
+            break;
+        default:
+            return kFailed;
+        }
+        if (stop && *stop) return kStopped;
+        if (timeoutMs != INFINITE && GetTickCount() - start >= timeoutMs) return kBusy;
     }
 }
 

@@ -24,10 +24,12 @@ public:
     static LONG SetRegValue(HKEY root, const char* subKey, const char* valueName, DWORD type,
                             const BYTE* data, DWORD dataSize);
     // Leaves value untouched on failure; values over 256 bytes fail.
+    // optional: a setting whose key may well not exist yet; its absence
+    // (ERROR_FILE_NOT_FOUND) is then not logged, any other failure is.
     static bool ReadStringFromRegistry(HKEY root, const char* subKey, const char* valueName,
-                                       std::string& value);
+                                       std::string& value, bool optional = false);
     static bool ReadDwordFromRegistry(HKEY root, const char* subKey, const char* valueName,
-                                      DWORD& value);
+                                      DWORD& value, bool optional = false);
     static bool WriteDwordToRegistry(HKEY root, const char* subKey, const char* valueName,
                                      DWORD value);
 
@@ -43,7 +45,10 @@ public:
     // key holds exactly the saved tree. The hive is loaded and copied aside
     // before the key is touched, and the old tree is kept until the new one is
     // complete: on any failure the key is left as it was before the call.
-    static bool RestoreRegKeyPath(HKEY root, const char* subKey, const char* hivePath);
+    // stop: null, or a flag (Cancel) that ends the wait for another
+    // instance's mount within a fifth of a second; the key is then left.
+    static bool RestoreRegKeyPath(HKEY root, const char* subKey, const char* hivePath,
+                                  const volatile bool* stop = nullptr);
 
     // Puts back a key that a killed restore left in its safety copy, unless a
     // restore of this or another instance is running right now. False only
@@ -66,6 +71,7 @@ public:
         kAcquired,    // no other holder: whatever is mounted is stale
         kAbandoned,   // the last holder died holding it: its mount is stale
         kBusy,        // another live holder kept it for the whole wait
+        kStopped,     // the caller's stop flag was set during the wait
         kFailed       // no lock object could be made
     };
     CHiveMountLock() = default;
@@ -73,7 +79,10 @@ public:
     CHiveMountLock(const CHiveMountLock&) = delete;
     CHiveMountLock& operator=(const CHiveMountLock&) = delete;
 
-    Result Acquire(DWORD timeoutMs);
+    // timeoutMs may be INFINITE. With a stop flag the wait goes in slices of
+    // kStopSliceMs and ends (kStopped) once the flag is set.
+    Result Acquire(DWORD timeoutMs, const volatile bool* stop = nullptr);
+    static const DWORD kStopSliceMs = 200;
     void Release();
     bool Owned() const { return m_owned; }
 

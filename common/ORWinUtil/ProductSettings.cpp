@@ -29,6 +29,7 @@ std::string FindLanguageCode() {
     } else {
         LOG_ERROR("GetLocaleInfo call failed. Default to English - United States.");
     }
-    ORRegistryUtil::ReadStringFromRegistry(HKEY_CURRENT_USER, kProductKey, "UI Language", result);
+    // Most users never set a language: the product's key is often not there.
+    ORRegistryUtil::ReadStringFromRegistry(HKEY_CURRENT_USER, kProductKey, "UI Language", result, true);
     return result;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -10,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "FileUtil.h"
 #include "Handles.h"
 #include "Log.h"
 #include "MoveReplace.h"
@@ -37,6 +39,8 @@ struct CUnzipper::Work {
     unsigned char in[kReadSize];
     unsigned char out[kBlockSize];
     std::unique_ptr<unsigned char[]> slabs;   // 2 * kSlabSize, made for the first large entry
+    // The folder whose temporary files of killed runs were last cleared.
+    char clearedFolder[MAX_PATH] = {};
 
     ~Work() {
         if (streamReady) inflateEnd(&stream);
@@ -262,14 +266,12 @@ public:
     CTempFile(const CTempFile&) = delete;
     CTempFile& operator=(const CTempFile&) = delete;
 
+    static const char* const kPrefix;
     bool Create(const char* folder) {
-        if (!GetTempFileNameA(folder, "vlb", 0, m_path)) {
-            m_path[0] = '\0';
-            return false;
-        }
-        // GetTempFileNameA has made the file, empty and with normal
-        // attributes: open that very file (CREATE_ALWAYS would fail on
-        // Windows, were it ever hidden or system).
+        if (!CreateProcessTempFile(folder, kPrefix, m_path)) return false;
+        // The file is there, empty and with normal attributes: open that very
+        // file (CREATE_ALWAYS would fail on Windows, were it ever hidden or
+        // system).
         m_file.Attach(CreateFileA(m_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         return m_file.IsValid();
@@ -285,6 +287,7 @@ private:
     CHandle m_file;
     char m_path[MAX_PATH] = {};
 };
+const char* const CTempFile::kPrefix = "vlb";
 
 // One component of an entry name, as Windows reads it (UTF-16): true when
 // Windows keeps it as it is and it names an ordinary file or folder.
@@ -677,6 +680,12 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination, Fai
     char folder[MAX_PATH];
     if (!HasPlainData(info) || !FolderOf(destination, folder) || !CreateFolderPath(folder))
         return failure.Fail(Failure::Other);
+    // A restore that was killed left its partial file here; it goes before
+    // the free space is judged.
+    if (_stricmp(m_work->clearedFolder, folder)) {
+        RemoveEndedProcessTempFiles(folder, CTempFile::kPrefix, nullptr);
+        strcpy(m_work->clearedFolder, folder);
+    }
     ULARGE_INTEGER available;
     if (GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr) && info.uncompressedSize > available.QuadPart)
         return failure.NoRoomFor(info.uncompressedSize, available.QuadPart);

@@ -88,6 +88,7 @@ public:
     // extraction fails and the file it would have replaced stays as it was.
     // Null: never stop.
     void SetStopFlag(const volatile bool* stop) { m_stop = stop; }
+    const volatile bool* StopFlag() const { return m_stop; }
 
     // Walks the central directory once and reads every entry's local header:
     // false, with the reason in the buffer, when two entries share or overlap

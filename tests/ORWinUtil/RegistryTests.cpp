@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Log.h"
@@ -227,6 +228,90 @@ TEST_F(RegistryFixture, OneRestoreAtATimeOnTheMachineWideMount) {
     ASSERT_TRUE(KeyExists(HKEY_USERS, ORRegistryUtil::kMountName));
     ASSERT_EQ(ERROR_SUCCESS, ORRegistryUtil::DeleteRegKeyTree(HKEY_CURRENT_USER, kProductKey));
     EXPECT_TRUE(Restore());
+    EXPECT_EQ(saved, Dump());
+    EXPECT_FALSE(KeyExists(HKEY_USERS, ORRegistryUtil::kMountName));
+}
+
+namespace {
+// Another restore of this process holding the mount with its hive loaded until
+// it is told to let go or holdMs have passed.
+class CMountHoldingThread {
+public:
+    CMountHoldingThread(const std::string& hive, DWORD holdMs)
+        : m_ready(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_letGo(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          m_thread([this, hive, holdMs] { Hold(hive, holdMs); }) {}
+    ~CMountHoldingThread() {
+        SetEvent(m_letGo);
+        m_thread.join();
+    }
+    bool WaitUntilMounted() { return WaitForSingleObject(m_ready, 10000) == WAIT_OBJECT_0 && m_mounted; }
+    bool Released() const { return m_released; }
+
+private:
+    void Hold(const std::string& hive, DWORD holdMs) {
+        CHiveMountLock lock;
+        if (lock.Acquire(INFINITE) != CHiveMountLock::kBusy) {
+            ORRegistryUtil::EnablePrivilege(SE_RESTORE_NAME, true);
+            RegUnLoadKeyA(HKEY_USERS, ORRegistryUtil::kMountName);
+            m_mounted = RegLoadKeyA(HKEY_USERS, ORRegistryUtil::kMountName, hive.c_str()) == ERROR_SUCCESS;
+        }
+        SetEvent(m_ready);
+        WaitForSingleObject(m_letGo, holdMs);
+        // The waiting restore ends its privilege scope meanwhile.
+        ORRegistryUtil::EnablePrivilege(SE_RESTORE_NAME, true);
+        if (m_mounted) RegUnLoadKeyA(HKEY_USERS, ORRegistryUtil::kMountName);
+        m_released = true;
+    }
+
+    CHandle m_ready, m_letGo;
+    volatile bool m_mounted = false;
+    volatile bool m_released = false;
+    std::thread m_thread;
+};
+}  // namespace
+
+// Cancel ends a restore's wait for a mount another restore holds: it returns
+// while that one still holds it, leaves its hive mounted and the key as it was,
+// and says why. A stop flag that is not set waits as long as ever.
+TEST_F(RegistryFixture, CancelEndsTheWaitForTheMount) {
+    const std::string saved = Dump();
+    ASSERT_TRUE(Save());
+    const std::string other = folder / "Other.txt";
+    ASSERT_TRUE(CopyFileA(hive.c_str(), other.c_str(), FALSE));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kTree, "Only Before Restore", "kept when cancelled"));
+    const std::string changed = Dump();
+    const std::string logPath = folder / "Restore.log";
+    ASSERT_TRUE(g_Log.OpenLogFile(logPath.c_str(), true));
+    g_Log.SetLogLevel(1);
+    volatile bool stop = false;
+    {
+        // Held for far less than a restore waits: only a wait that Cancel ends
+        // returns before the holder lets go.
+        CMountHoldingThread holder(other, 10000);
+        ASSERT_TRUE(holder.WaitUntilMounted());
+        std::thread cancel([&stop] {
+            Sleep(300);
+            stop = true;
+        });
+        EXPECT_FALSE(ORRegistryUtil::RestoreRegKeyPath(HKEY_CURRENT_USER, kTree, hive.c_str(), &stop));
+        EXPECT_FALSE(holder.Released());
+        EXPECT_TRUE(KeyExists(HKEY_USERS, ORRegistryUtil::kMountName));
+        cancel.join();
+    }
+    EXPECT_EQ(changed, Dump());
+    bool logged = false;
+    for (const std::string& line : ReadLines(logPath))
+        logged |= line.find("cancelled") != std::string::npos && line.find(kTree) != std::string::npos;
+    EXPECT_TRUE(logged);
+
+    stop = false;
+    {
+        CMountHoldingThread holder(other, 600);
+        ASSERT_TRUE(holder.WaitUntilMounted());
+        EXPECT_TRUE(ORRegistryUtil::RestoreRegKeyPath(HKEY_CURRENT_USER, kTree, hive.c_str(), &stop));
+        EXPECT_TRUE(holder.Released());
+    }
+    g_Log.Close();
     EXPECT_EQ(saved, Dump());
     EXPECT_FALSE(KeyExists(HKEY_USERS, ORRegistryUtil::kMountName));
 }

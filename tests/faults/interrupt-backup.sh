@@ -78,6 +78,14 @@ unzip -tq "$archive" >/dev/null || fail "unzip -t"
 unzip -l "$archive" | grep -q 'Archive.dbx' || fail "the big store is missing from the archive"
 left="$(leftovers | grep -v -e vlb1A2B.tmp -e '~vlstage0000abcd')"
 [ -z "$left" ] || fail "left behind: $left"
+# Nor in the temporary folder: no hive or summary file, no transaction log of
+# a hive, and no mount.
+temp="$(run cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"
+temp_unix="$(run winepath -u "$temp" 2>/dev/null)"
+[ -d "$temp_unix" ] || fail "no temporary folder ($temp)"
+left="$(find "$temp_unix" -maxdepth 1 \( -iname 'vl[hs]*' -o -iname '*.LOG' -o -iname '*.LOG1' -o -iname '*.LOG2' \))"
+[ -z "$left" ] || fail "left in the temporary folder: $left"
+run reg query 'HKU\TEMP_HIVE' >/dev/null 2>&1 && fail "a TEMP_HIVE mount is left"
 [ -f "$work/Backup/vlb1A2B.tmp" ] || fail "a user's file of the temporary name was removed"
 [ -f "$work/Backup/~vlstage0000abcd/letter.txt" ] || fail "a folder of the staging name with other content was removed"
 run "$build/bin/MailFixtureTool.exe" remove >/dev/null 2>&1

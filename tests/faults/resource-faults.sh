@@ -256,6 +256,32 @@ case "$case" in
     check "and is writable again" writable "$store/Inbox.dbx"
     check "no temporary file left in the store" nothing_left "$store"
     ;;
+  backup-toosmall)
+    # A target drive far smaller than the mail: with less than a tenth of what
+    # the chosen items hold free, the backup does not begin; with more, it
+    # warns and goes on, as mail compresses. Sparse files: the sizes count.
+    first_backup
+    mount_small_drive 8m
+    mkdir -p "$mnt/Backup" && cp "$archive" "$mnt/Backup/"
+    cp "$archive" "$work/previous.vlb"
+    truncate -s 120M "$store/Large.dbx"
+    log_mark
+    run "$demo" backup 'T:\Backup' >"$work/demo.out" 2>&1
+    check "Backup returns 0" returned_zero "Backup(T:\Backup)"
+    check "previous archive byte-identical" cmp -s "$work/previous.vlb" "$mnt/Backup/Outlook Express.vlb"
+    check "nothing written to the drive" nothing_left "$mnt"
+    check "log names the drive, the size of the items and the space free" \
+      log_names "T: cannot hold the backup: the chosen items hold 1[23][0-9] MB, [0-9]+ (KB|MB) free on T:"
+    truncate -s 20M "$store/Large.dbx"
+    log_mark
+    run "$demo" backup 'T:\Backup' >"$work/demo.out" 2>&1
+    check "the backup of compressible mail goes on" grep -qF 'Backup(T:\Backup) returned 1' "$work/demo.out"
+    check "log warns, naming the drive, the space needed at most and the space free" \
+      log_names "T: may be too small for the backup: it needs up to 2[0-9] MB, [0-9]+ (KB|MB) free on T:"
+    check "the new archive holds the large file" bash -c "unzip -l \"\$1\" | grep -q Large.dbx" _ "$mnt/Backup/Outlook Express.vlb"
+    check "no temporary archive or staging folder left" nothing_left "$mnt"
+    rm -f "$store/Large.dbx"
+    ;;
   *) echo "unknown case $case"; exit 2 ;;
 esac
 finish
