@@ -106,6 +106,9 @@ void CProgressDlg::StopWorker() {
     m_context.running = false;
     m_context.terminationRequested = false;
     m_context.dialog = nullptr;
+    m_context.pendingSteps = 0;
+    m_context.lastStepTick = 0;
+    m_context.shownStatus[0] = '\0';
 }
 
 DWORD WINAPI CProgressDlg::ThreadProc(LPVOID parameter) {
@@ -167,6 +170,11 @@ INT_PTR CALLBACK CProgressDlg::DialogProc(HWND dialog, UINT message, WPARAM wPar
     case WM_PROGRESS_SET_POSITION:
         if (!Terminating(dialog)) SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETPOS, wParam, 0);
         return TRUE;
+    case WM_PROGRESS_STEP:
+        if (Terminating(dialog)) return TRUE;
+        SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_DELTAPOS, wParam, 0);
+        if (lParam) SetDlgItemTextA(dialog, IDC_PROGRESS_STATUS, reinterpret_cast<const char*>(lParam));
+        return TRUE;
     case WM_PROGRESS_SET_STATUS:
         if (!Terminating(dialog)) SetDlgItemTextA(dialog, IDC_PROGRESS_STATUS, reinterpret_cast<const char*>(lParam));
         return TRUE;
@@ -187,18 +195,29 @@ bool IsTerminationRequested(const WorkerContext* context) {
 }
 
 void SetProgressStatus(WorkerContext* context, const std::string& text) {
+    if (!context) return;
+    lstrcpynA(context->shownStatus, text.c_str(), sizeof(context->shownStatus));
     if (MaySend(context)) SendMessageA(context->dialog, WM_PROGRESS_SET_STATUS, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void SetProgressPosition(WorkerContext* context, int position) {
+    if (!context) return;
+    context->pendingSteps = 0;
     if (MaySend(context)) SendMessageA(context->dialog, WM_PROGRESS_SET_POSITION, position, 0);
 }
 
 void ProgressStep(WorkerContext* context, const std::string& status) {
     if (!context) return;
-    int position = 0;
+    ++context->pendingSteps;
+    // A text too long for the buffer compares as changed each time: it is
+    // then sent with every step, as it always was.
+    const bool newStatus = status.size() >= sizeof(context->shownStatus) || status != context->shownStatus;
+    const DWORD now = GetTickCount();
+    if (!newStatus && now - context->lastStepTick < kProgressStepMs) return;
+    context->lastStepTick = now;
+    const WPARAM steps = context->pendingSteps;
+    context->pendingSteps = 0;
+    if (newStatus) lstrcpynA(context->shownStatus, status.c_str(), sizeof(context->shownStatus));
     if (MaySend(context))
-        position = static_cast<int>(SendDlgItemMessageA(context->dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
-    SetProgressPosition(context, position + 1);
-    SetProgressStatus(context, status);
+        SendMessageA(context->dialog, WM_PROGRESS_STEP, steps, newStatus ? reinterpret_cast<LPARAM>(status.c_str()) : 0);
 }

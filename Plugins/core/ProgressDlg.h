@@ -17,6 +17,12 @@ struct WorkerContext {
     volatile bool running;               // true while the worker function runs
     volatile bool terminationRequested;  // set on Cancel or Close; no messages after it
     WorkerFunction worker;
+    // Steps of the bar not yet shown, and when steps were last sent: a
+    // message that crosses threads costs milliseconds, so a restore of
+    // thousands of small files shows its steps a few times a second.
+    unsigned pendingSteps;
+    DWORD lastStepTick;
+    char shownStatus[256];               // the status text last sent
 };
 
 // Dialog messages (WM_USER is 1024).
@@ -26,6 +32,8 @@ const UINT WM_PROGRESS_SET_POSITION = WM_USER + 1236;    // wParam: position
 const UINT WM_PROGRESS_SET_STATUS = WM_USER + 1237;      // lParam: zero-terminated text
 const UINT WM_PROGRESS_SET_RANGE = WM_USER + 1238;       // wParam: upper bound (low 16 bits)
 const UINT WM_PROGRESS_TERMINATE = WM_USER + 1239;
+const UINT WM_PROGRESS_STEP = WM_USER + 1240;            // wParam: steps; lParam: text or null
+const DWORD kProgressStepMs = 100;
 
 // Controls of dialog 145.
 const int IDC_PROGRESS_STATUS = 1026;
@@ -72,4 +80,6 @@ bool IsTerminationRequested(const WorkerContext* context);
 void SetProgressStatus(WorkerContext* context, const std::string& text);
 void SetProgressPosition(WorkerContext* context, int position);
 // One progress step: the bar's current position + 1, then the status text.
+// Steps are sent together, at once when the status text changes and else at
+// most every kProgressStepMs; a position set afterwards supersedes them.
 void ProgressStep(WorkerContext* context, const std::string& status);

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -50,6 +51,8 @@ LRESULT CALLBACK RecordStatus(int code, WPARAM wParam, LPARAM lParam) {
     const CWPSTRUCT* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (code == HC_ACTION && message->message == WM_PROGRESS_SET_STATUS)
         g_statuses.push_back(reinterpret_cast<const char*>(message->lParam));
+    if (code == HC_ACTION && message->message == WM_PROGRESS_STEP)
+        g_statuses.push_back(message->lParam ? reinterpret_cast<const char*>(message->lParam) : "(step)");
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
@@ -145,4 +148,39 @@ TEST(ProgressDialog, WithoutCancelTheUserCannotStopIt) {
         SetEvent(run.finish);
     }));
     EXPECT_FALSE(run.sawTermination);
+}
+
+// Steps of one status cross to the dialog's thread together, yet the bar
+// counts every one of them, and a new status text is shown at once.
+TEST(ProgressDialog, StepsAreSentTogetherAndCountedWhole) {
+    struct Seen {
+        int position = -1;
+        char status[64] = {};
+    } seen;
+    static Seen* current;
+    current = &seen;
+    WorkerFunction stepper = [](WorkerContext* context) {
+        SendMessageA(context->dialog, WM_PROGRESS_SET_RANGE, 1000, 0);
+        SetProgressPosition(context, 0);
+        for (int i = 0; i < 300; ++i) ProgressStep(context, "file");
+        ProgressStep(context, "last file");
+        // What the bar and the text show now, read on the dialog's thread.
+        current->position = static_cast<int>(SendDlgItemMessageA(context->dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
+        GetDlgItemTextA(context->dialog, IDC_PROGRESS_STATUS, current->status, sizeof(current->status));
+        return 1;
+    };
+    g_statuses.clear();
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, RecordStatus, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+    CProgressDlg dialog(nullptr, stepper, nullptr, kTitle, true);
+    EXPECT_EQ(kProgressSucceeded, RunDialog(dialog));
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(301, seen.position);
+    EXPECT_STREQ("last file", seen.status);
+    // 301 steps in far fewer messages: the first, the ones a tenth of a
+    // second apart, and the new text.
+    EXPECT_LT(g_statuses.size(), 100u);
+    ASSERT_FALSE(g_statuses.empty());
+    EXPECT_EQ("file", g_statuses.front());
+    EXPECT_EQ("last file", g_statuses.back());
 }
