@@ -19,6 +19,14 @@ bool ReadArchivedStoreFolder(CUnzipper& archive, const std::string& entry, std::
     CExtractedHive hive;
     const char* failure = nullptr;
     if (!hive.Extract(archive, entry, &failure)) return false;
+    // Mounts of every running instance go under one lock: without it, one
+    // restore's clean-up below would unload another's mount while it reads.
+    CHiveMountLock lock;
+    const CHiveMountLock::Result locked = lock.Acquire(ORRegistryUtil::s_mountWaitMs, archive.StopFlag());
+    if (locked != CHiveMountLock::kAcquired && locked != CHiveMountLock::kAbandoned) {
+        LOG_ERROR("No lock on the registry mount %s; the archived store folder is not read.", kUndoMount);
+        return false;
+    }
     for (const char* privilege : {SE_RESTORE_NAME, SE_BACKUP_NAME}) ORRegistryUtil::EnablePrivilege(privilege, true);
     RegUnLoadKeyA(HKEY_USERS, kUndoMount);   // left behind by an interrupted run
     bool found = false;
@@ -95,8 +103,11 @@ void COEMessages::PlanUndo(CUndoPlan& plan, CUnzipper& archive, const std::strin
                            const std::string& containerFolder) const {
     std::string store;
     const char* reason = nullptr;
-    if (!ReadArchivedStoreFolder(archive, identityEntry, store) || !IsAcceptableRestoreFolder(store, &reason))
-        return;   // the restore writes no message file either
+    // Where the archived key sends the files; failing that, where the
+    // identity's key now sends them, which is where a restore whose key was
+    // refused writes them.
+    if (!ReadArchivedStoreFolder(archive, identityEntry, store) && !FindStoreFolder(m_id, store)) return;
+    if (!IsAcceptableRestoreFolder(store, &reason)) return;   // the restore writes no message file either
     for (const auto& entry : Entries())
         if (CUnzipper::IsSafeEntryName(entry.second.c_str()))
             plan.AddFile(containerFolder + "\\Messages\\" + entry.second, store + "\\" + entry.second);
