@@ -93,7 +93,7 @@ bool VerifyArchive(const char* path, const std::vector<ZipWrittenEntry>* written
     return check.passed;
 }
 
-bool VerifyWrittenArchive(const char* path, const CZipper& zipper, ArchiveCheck& check, const volatile bool* stop) {
+bool VerifyWrittenArchive(const char* path, CZipper& zipper, ArchiveCheck& check, const volatile bool* stop) {
     DamageForTests(path);
     if (VerifyArchive(path, &zipper.GetWrittenEntries(), check, stop)) return true;
     if (check.entry[0])

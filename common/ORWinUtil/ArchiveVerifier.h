@@ -28,7 +28,7 @@ bool VerifyArchive(const char* path, const std::vector<ZipWrittenEntry>* written
 
 // The backup's read-back of its freshly written archive: VerifyArchive
 // against what the writer wrote; a failure is logged with the entry.
-bool VerifyWrittenArchive(const char* path, const CZipper& zipper, ArchiveCheck& check,
+bool VerifyWrittenArchive(const char* path, CZipper& zipper, ArchiveCheck& check,
                           const volatile bool* stop);
 // The one line that ends a backup's log: entries verified, bytes, time.
 void LogArchiveCheck(const ArchiveCheck& check);
