@@ -137,8 +137,6 @@ void FormatBytes(ULONGLONG bytes, char (&out)[32]) {
         snprintf(out, sizeof(out), "%llu MB", static_cast<unsigned long long>((bytes + mb - 1) / mb));
 }
 
-bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
-
 // Says a full target drive as such when a backup could not be completed,
 // with what the backup had written there and the room left. error is the
 // failing step's own error when it has one; an item's failure leaves it

@@ -91,20 +91,42 @@ unsigned WorkerCount(unsigned limit) {
     return count < limit ? count : limit;
 }
 
-// The archive's own write function, and the limit a test may set on it.
+// Every write to the archive goes through here. The first failing write's
+// error is kept: minizip's seeks after it (SetFilePointer) clear the last
+// error before a caller could read it. A test may set a limit on the bytes.
 struct ArchiveWrites {
     write_file_func write = nullptr;
     ULONGLONG limit = 0, written = 0;
+    DWORD error = 0;
 };
 
-uLong ZCALLBACK LimitedWrite(voidpf opaque, voidpf stream, const void* buffer, uLong size) {
-    ArchiveWrites& writes = *static_cast<ArchiveWrites*>(opaque);
-    if (writes.limit && writes.written + size > writes.limit) {
-        SetLastError(ERROR_DISK_FULL);
-        return 0;
+// One write of the Win32 file functions; at the test's limit it is cut short
+// and the next one fails, as a drive that fills up behaves under Wine.
+uLong WriteSome(ArchiveWrites& writes, voidpf stream, const void* buffer, uLong size) {
+    if (writes.limit) {
+        if (writes.written >= writes.limit) {
+            SetLastError(ERROR_DISK_FULL);
+            return 0;
+        }
+        if (size > writes.limit - writes.written) size = static_cast<uLong>(writes.limit - writes.written);
     }
     uLong written = writes.write(nullptr, stream, buffer, size);
     writes.written += written;
+    return written;
+}
+
+// A full drive fails WriteFile with ERROR_DISK_FULL on Windows, but under Wine
+// the write first succeeds short, with no error: the rest is written again,
+// which then fails with the drive's own error (or goes through).
+uLong ZCALLBACK TrackedWrite(voidpf opaque, voidpf stream, const void* buffer, uLong size) {
+    ArchiveWrites& writes = *static_cast<ArchiveWrites*>(opaque);
+    uLong written = 0;
+    while (written < size) {
+        uLong more = WriteSome(writes, stream, static_cast<const char*>(buffer) + written, size - written);
+        if (more == 0) break;
+        written += more;
+    }
+    if (written != size && !writes.error) writes.error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
     return written;
 }
 
@@ -335,7 +357,7 @@ bool CZipper::OpenArchive(const char* archivePath, const char* rootFolder, bool 
     zlib_filefunc64_def funcs = Win32FileFuncs();
     m_work->archiveWrites = ArchiveWrites();
     m_work->archiveWrites.write = funcs.zwrite_file;
-    funcs.zwrite_file = LimitedWrite;
+    funcs.zwrite_file = TrackedWrite;
     funcs.opaque = &m_work->archiveWrites;   // the Win32 functions use none
     m_zip = zipOpen2_64(full, mode, nullptr, &funcs);
     if (!m_zip) return false;
@@ -626,7 +648,8 @@ bool CZipper::DeflateInto(HANDLE file, ULONGLONG& total, unsigned long& crc) {
 bool CZipper::Break() {
     if (!m_broken) {
         m_broken = true;
-        m_brokenError = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+        const DWORD error = GetLastError();
+        m_brokenError = m_work->archiveWrites.error ? m_work->archiveWrites.error : error ? error : ERROR_WRITE_FAULT;
     }
     m_failure = m_brokenError;
     return false;

@@ -77,9 +77,9 @@ public:
     // ReadFile.
     typedef BOOL(WINAPI* SourceReader)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     void SetSourceReader(SourceReader reader) { m_read = reader ? reader : ReadFile; }
-    // Writes to the open archive fail with ERROR_DISK_FULL once they would
-    // pass this many bytes in all, as on a drive that fills up, so a test
-    // can make a write fail after its AddFile returned. 0: no limit.
+    // Writes to the open archive stop at this many bytes in all, as on a
+    // drive that fills up (short, then ERROR_DISK_FULL), so a test can make
+    // a write fail after its AddFile returned. 0: no limit.
     void SetArchiveWriteLimit(ULONGLONG bytes);
 
 private:
