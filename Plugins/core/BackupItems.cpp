@@ -63,9 +63,13 @@ private:
             const DWORD error = GetLastError();
             if (IsTerminationRequested(m_context)) return;
             // Mostly a file that the mail client or another program holds
-            // open: the user must learn which one the backup lacks.
+            // open: the user must learn which one the backup lacks. A full
+            // target drive is said as such: the file itself is sound.
             LOG_ERROR_AT(m_site, kThisPlugIn.copyFailedFormat, static_cast<int>(error));
-            Missing("The file %s could not be read and is missing from the backup.", from);
+            if (IsDiskFull(error))
+                Missing("The file %s could not be saved, as the disk is full, and is missing from the backup.", from);
+            else
+                Missing("The file %s could not be read and is missing from the backup.", from);
         }
         ProgressStep(m_context, m_status);
     }

@@ -119,8 +119,6 @@ void FormatBytes(ULONGLONG bytes, char (&out)[32]) {
         snprintf(out, sizeof(out), "%llu MB", static_cast<unsigned long long>((bytes + mb - 1) / mb));
 }
 
-bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
-
 // The room left to this user on the target's drive; false (logged) when the
 // system cannot tell. drive: "T:", or the target itself when it is a share.
 bool TargetFreeSpace(const std::string& target, std::string& drive, ULONGLONG& available) {

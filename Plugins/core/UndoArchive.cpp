@@ -230,7 +230,7 @@ bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, st
             // Read straight from where it is: a copy first would double the
             // disk work of saving a store of gigabytes.
             const DWORD error = GetLastError();
-            reason = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL
+            reason = IsDiskFull(error)
                          ? "The file " + item.source + " could not be added to the undo file (is the disk full?)."
                          : "The file " + item.source + " could not be read.";
             ok = false;

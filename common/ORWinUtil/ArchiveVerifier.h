@@ -18,8 +18,10 @@ struct ArchiveCheck {
     char reason[256] = {};         // why it failed
 };
 
-// Every entry's data inflated and checked against its CRC-32 and sizes, and
-// the layout checked as CUnzipper::CheckStructure does. With written, the
+// Every entry's data inflated and checked against its CRC-32 and sizes (two
+// readers of the file at once, each on its own thread), and the layout
+// checked as CUnzipper::CheckStructure does. A failure names the first
+// failing entry in archive order. With written, the
 // central directory must hold exactly those entries, in that order, under
 // those names, and each whole one with the CRC-32 and size that were read
 // from its source. stop: null, or a flag that abandons the check (it fails).
@@ -28,7 +30,7 @@ bool VerifyArchive(const char* path, const std::vector<ZipWrittenEntry>* written
 
 // The backup's read-back of its freshly written archive: VerifyArchive
 // against what the writer wrote; a failure is logged with the entry.
-bool VerifyWrittenArchive(const char* path, const CZipper& zipper, ArchiveCheck& check,
+bool VerifyWrittenArchive(const char* path, CZipper& zipper, ArchiveCheck& check,
                           const volatile bool* stop);
 // The one line that ends a backup's log: entries verified, bytes, time.
 void LogArchiveCheck(const ArchiveCheck& check);

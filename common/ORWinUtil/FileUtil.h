@@ -39,6 +39,9 @@ bool FolderExists(const char* path);
 // followed. What cannot be listed counts as nothing.
 ULONGLONG FolderTreeBytes(const char* folder);
 
+// The error of a write that found no room left on its drive.
+inline bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+
 // A scanner or indexer may hold a file for a moment: an attempt that fails
 // with a sharing or lock violation is made again, kSharingRetries times,
 // kSharingRetryPauseMs apart. True when an attempt succeeded.

@@ -702,7 +702,7 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination, Fai
         if (!writeError) return failure.Fail(Failure::Damaged);
         // A full drive is named with the room left on it, measured while the
         // partial file still holds its share.
-        if ((writeError == ERROR_DISK_FULL || writeError == ERROR_HANDLE_DISK_FULL) &&
+        if (IsDiskFull(writeError) &&
             GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
             return failure.NoRoomFor(info.uncompressedSize, available.QuadPart);
         return failure.Fail(Failure::WriteFailed, writeError);

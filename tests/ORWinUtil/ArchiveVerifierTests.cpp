@@ -3,6 +3,7 @@
 // entry named.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -113,4 +114,54 @@ TEST_F(VerifierFixture, DamagedBytesOnDiskFailAtTheEntry) {
     ASSERT_TRUE(WriteFileBytes(archive, bytes.substr(0, bytes.size() - 30)));
     EXPECT_FALSE(VerifyArchive(archive.c_str(), &written, check));
     EXPECT_FALSE(check.passed);
+}
+
+// Two readers share the entries of a large archive: a damaged entry late in
+// it is still named, and of two damaged entries the first in archive order,
+// even when the other reader finds the later one first; the count is of the
+// entries before it.
+TEST_F(VerifierFixture, TheFirstDamagedEntryOfManyIsNamed) {
+    const std::string many = scratch / "Many.vlb", folder = root + "\\Many";
+    ASSERT_TRUE(MakeDirs(folder));
+    std::vector<ZipWrittenEntry> entries;
+    {
+        CZipper zipper(many.c_str(), root.c_str());
+        for (unsigned i = 0; i < 300; ++i) {
+            // A large entry keeps one reader busy while the other goes on.
+            std::string data = "message " + std::to_string(i * 7919u) + "\r\n";
+            for (unsigned s = i, size = i == 150 ? 8000000 : 2000; data.size() < size;)
+                data += static_cast<char>('a' + (s = s * 1664525u + 1013904223u) % 26);
+            const std::string file = folder + "\\m" + std::to_string(i) + ".eml";
+            ASSERT_TRUE(WriteFileBytes(file, data));
+            ASSERT_TRUE(zipper.AddFile(file.c_str(), false));
+        }
+        ASSERT_TRUE(zipper.CloseArchive());
+        entries = zipper.GetWrittenEntries();
+    }
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(many, bytes));
+    ArchiveCheck check;
+    ASSERT_TRUE(VerifyArchive(many.c_str(), &entries, check)) << check.entry << ": " << check.reason;
+    EXPECT_EQ(300u, check.entries);
+
+    std::string damaged = bytes;
+    damaged[DataOffset(bytes, "Many\\m290.eml") + 3] ^= 0x20;
+    ASSERT_TRUE(WriteFileBytes(many, damaged));
+    EXPECT_FALSE(VerifyArchive(many.c_str(), &entries, check));
+    EXPECT_STREQ("Many\\m290.eml", check.entry);
+    EXPECT_EQ(290u, check.entries);
+
+    // Late in the large entry: found only once the other reader is past 290.
+    damaged[DataOffset(bytes, "Many\\m151.eml") - 30 - strlen("Many\\m151.eml") - 200] ^= 0x20;
+    ASSERT_TRUE(WriteFileBytes(many, damaged));
+    for (int round = 0; round < 5; ++round) {
+        EXPECT_FALSE(VerifyArchive(many.c_str(), &entries, check));
+        EXPECT_STREQ("Many\\m150.eml", check.entry) << round;
+        EXPECT_EQ(150u, check.entries) << round;
+    }
+    // A directory that differs after a damaged entry: the damage comes first.
+    std::vector<ZipWrittenEntry> renamed = entries;
+    renamed[200].name = "Many\\other.eml";
+    EXPECT_FALSE(VerifyArchive(many.c_str(), &renamed, check));
+    EXPECT_STREQ("Many\\m150.eml", check.entry);
 }

@@ -559,6 +559,110 @@ TEST_F(ZipFixture, EntryCutByAReadFailureIsRejectedByTheReader) {
     }
 }
 
+// Small files deflated several at once on the workers go into the archive
+// exactly as one file after another would: same entries, order, times and
+// bytes, with folders and files of several chunks in between. A file that
+// cannot be opened, or whose read fails, fails its own AddFile and no other:
+// the first has no entry, the second one no reader accepts.
+TEST_F(ZipFixture, SmallFilesOnTheWorkersMatchOneAtATimeByteForByte) {
+    const size_t kChunk = 256 * 1024;
+    const std::string store = root + "\\Outlook\\Store";
+    std::vector<std::string> names;
+    for (unsigned i = 0; i < 150; ++i) {
+        const std::string folder = store + "\\f" + std::to_string(i / 40);
+        ASSERT_TRUE(MakeDirs(folder));
+        // Mostly small files of every size up to a chunk, a few of several chunks.
+        size_t size = i % 37 == 5 ? kChunk * 2 + i : i % 11 == 3 ? kChunk - 1 : (i * 7919u) % 60000u;
+        names.push_back(folder + "\\m" + std::to_string(i) + ".eml");
+        ASSERT_TRUE(WriteFileBytes(names.back(), MixedContent(i, size)));
+    }
+    const std::string unreadable = names[60], held = names[61];
+    auto write = [&](const std::string& path, unsigned threads, std::vector<bool>& added) {
+        CZipper zip;
+        zip.SetDeflateThreads(threads);
+        ASSERT_TRUE(zip.OpenArchive(path.c_str(), root.c_str()));
+        EXPECT_TRUE(zip.AddFolder((root + "\\Outlook\\Accounts").c_str(), false));
+        CHandle writer(CreateFileA(held.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(writer.IsValid());
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (i == 100) EXPECT_TRUE(zip.AddFolder((root + "\\Outlook\\Accounts").c_str(), true));
+            g_readBeforeFailure = 1000;
+            zip.SetSourceReader(names[i] == unreadable ? ReadThenFail : nullptr);
+            added.push_back(zip.AddFileAs(names[i].c_str(), ("Messages" + names[i].substr(store.size())).c_str()));
+            if (names[i] == unreadable) EXPECT_EQ(DWORD(ERROR_CRC), GetLastError());
+        }
+        writer.Close();
+        std::vector<ZipWrittenEntry> written = zip.GetWrittenEntries();
+        EXPECT_TRUE(zip.CloseArchive());
+        EXPECT_EQ(names.size() + 4 - 1, written.size());
+        for (const ZipWrittenEntry& entry : written)
+            EXPECT_EQ(entry.name != "Messages" + unreadable.substr(store.size()), entry.whole) << entry.name;
+    };
+    std::vector<bool> pooled, single;
+    write(scratch / "pooled.vlb", 4, pooled);
+    write(scratch / "single.vlb", 0, single);
+    EXPECT_EQ(single, pooled);
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(names[i] != unreadable && names[i] != held, pooled[i]) << names[i];
+    std::string a, b;
+    ASSERT_TRUE(ReadFileBytes(scratch / "pooled.vlb", a) && ReadFileBytes(scratch / "single.vlb", b));
+    EXPECT_TRUE(a == b) << a.size() << " bytes against " << b.size();
+
+    // Every entry the pool wrote restores its file, but the unreadable one.
+    CUnzipper unzip((scratch / "pooled.vlb").c_str());
+    const std::string out = scratch / "out";
+    for (const std::string& name : names) {
+        const std::string entry = "Messages" + name.substr(store.size());
+        EXPECT_EQ(name != held, unzip.GotoFile(entry.c_str(), false)) << entry;
+        if (name == held) continue;
+        EXPECT_EQ(name != unreadable, bool(unzip.UnzipFileTo(out.c_str()))) << entry;
+        if (name != unreadable) EXPECT_TRUE(Read(out) == Read(name)) << entry;
+    }
+}
+
+// A write to the archive that fails after its file's AddFile returned (the
+// drive filled up) breaks the archive for good, even once there is room
+// again: every later call fails with the drive's error, no entry after it
+// looks whole, and CloseArchive fails, so a backup never publishes the
+// archive as sound. One file at a time alike.
+TEST_F(ZipFixture, AFailedArchiveWriteFailsEveryLaterCall) {
+    std::vector<std::string> names;
+    for (unsigned i = 0; i < 16; ++i) {
+        names.push_back(root + "\\Outlook\\random" + std::to_string(i));
+        std::string data;
+        for (unsigned s = i + 1; data.size() < 40000;) data += static_cast<char>((s = s * 1664525u + 1013904223u) >> 24);
+        ASSERT_TRUE(WriteFileBytes(names.back(), data));
+    }
+    for (unsigned threads : {4u, 0u}) {
+        CZipper zip;
+        zip.SetDeflateThreads(threads);
+        ASSERT_TRUE(zip.OpenArchive(archive.c_str(), root.c_str()));
+        zip.SetArchiveWriteLimit(180 * 1024);   // room for four of the files
+        size_t firstFailure = names.size();
+        for (size_t i = 0; i < names.size(); ++i) {
+            bool added = zip.AddFile(names[i].c_str(), false);
+            if (!added) {
+                EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError()) << threads << " " << i;
+                if (firstFailure == names.size()) firstFailure = i;
+                zip.SetArchiveWriteLimit(0);   // room again: the archive is broken all the same
+            }
+            EXPECT_EQ(i < firstFailure, added) << threads << " " << i;
+        }
+        EXPECT_LE(4u, firstFailure) << threads;
+        EXPECT_GT(names.size(), firstFailure) << threads;
+        EXPECT_FALSE(zip.AddFolder((root + "\\Outlook\\Accounts").c_str(), false));
+        EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
+        const std::vector<ZipWrittenEntry>& written = zip.GetWrittenEntries();
+        size_t whole = 0;
+        while (whole < written.size() && written[whole].whole) ++whole;
+        EXPECT_EQ(4u, whole) << threads;
+        EXPECT_GE(whole + 1, written.size()) << threads;   // at most the one cut short after them
+        EXPECT_FALSE(zip.CloseArchive()) << threads;
+        EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
+    }
+}
+
 // Shared with readers only: a reader that shares does not keep a file out, a
 // writer always does, and a handle without sharing that is let go within the
 // retries only delays the add.

@@ -127,6 +127,7 @@ case "$case" in
     check "previous archive byte-identical" cmp -s "$work/previous.vlb" "$mnt/Backup/Outlook Express.vlb"
     check "no temporary archive or staging folder left" nothing_left "$mnt"
     check "log names the full drive and the space" log_names "T:.*[0-9]+ (bytes|KB|MB).*free"
+    check "log says a store file is missing as the disk is full" log_names "could not be saved, as the disk is full"
     ;;
   restore-diskfull)
     # The store folder on a nearly full drive: the restore cannot write it.
