@@ -43,15 +43,21 @@ std::string ParentOf(const std::string& path) {
 // whatever happens; the archive only gets its name once it is complete.
 class CUndoScratch {
 public:
+    static constexpr const char* kPrefix = "vlu";
+    static constexpr const char* kStageSuffix = ".stage";
     ~CUndoScratch() {
         if (!m_stage.empty()) DeleteFolderTree(m_stage.c_str());
         if (!m_temp.empty()) DeleteFileA(m_temp.c_str());
     }
+    // A restore killed while it wrote its undo left a part of it, with
+    // copies of the user's keys: that goes first.
     bool Create(const std::string& folder) {
+        RemoveEndedProcessTempFiles(folder.c_str(), kPrefix, nullptr);
+        RemoveEndedProcessTempFolders(folder.c_str(), kPrefix, kStageSuffix);
         char file[MAX_PATH] = {};
-        if (!GetTempFileNameA(folder.c_str(), "vlu", 0, file)) return false;
+        if (!CreateProcessTempFile(folder.c_str(), kPrefix, file)) return false;
         m_temp = file;
-        std::string stage = m_temp + ".stage";
+        std::string stage = m_temp + kStageSuffix;
         if (stage.size() >= MAX_PATH || !CreateDirectoryA(stage.c_str(), nullptr)) return false;
         m_stage = stage;
         return true;

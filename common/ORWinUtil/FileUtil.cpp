@@ -246,26 +246,46 @@ bool CreateProcessTempFile(const char* folder, const char* prefix, char (&path)[
     return false;
 }
 
-int RemoveEndedProcessTempFiles(const char* folder, const char* prefix, const char* const* sideSuffixes) {
+namespace {
+// Walks folder for names of the pattern whose process has ended: plain files,
+// or (folders) folders; remove takes each path and says whether it went.
+template <class Remove>
+int RemoveEndedProcessTemps(const char* folder, const char* prefix, const char* const* sideSuffixes, bool folders,
+                            Remove remove) {
     const std::string base = std::string(folder) + (*folder && folder[strlen(folder) - 1] == '\\' ? "" : "\\");
     if (base.size() + strlen(prefix) + 2 >= MAX_PATH) return 0;
     int removed = 0;
     WIN32_FIND_DATAA data;
     CFindHandle find;
     for (bool more = find.First((base + prefix + "*").c_str(), data); more; more = find.Next(data)) {
-        // Ours are plain files; one made read-only was made so by someone else.
-        if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY))
-            continue;
+        // Ours are plain; one made read-only was made so by someone else.
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY)) continue;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == folders) continue;
         const DWORD process = ProcessOfTempFile(data.cFileName, prefix, sideSuffixes);
-        if (!process || !ProcessHasEnded(process)) continue;
+        // A folder is ours only under a side name, never under a file's.
+        if (!process || (folders && ProcessOfTempFile(data.cFileName, prefix, nullptr)) || !ProcessHasEnded(process))
+            continue;
         const std::string path = base + data.cFileName;
-        if (DeleteFileA(path.c_str())) {
-            LOG_ERROR("Removed the temporary file %s a stopped run left.", path.c_str());
+        const char* what = folders ? "folder" : "file";
+        if (remove(path)) {
+            LOG_ERROR("Removed the temporary %s %s a stopped run left.", what, path.c_str());
             ++removed;
         } else {
-            LOG_INFO("The temporary file %s a stopped run left cannot be removed yet (error = %d).", path.c_str(),
+            LOG_INFO("The temporary %s %s a stopped run left cannot be removed yet (error = %d).", what, path.c_str(),
                      static_cast<int>(GetLastError()));
         }
     }
     return removed;
+}
+}  // namespace
+
+int RemoveEndedProcessTempFiles(const char* folder, const char* prefix, const char* const* sideSuffixes) {
+    return RemoveEndedProcessTemps(folder, prefix, sideSuffixes, false,
+                                   [](const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; });
+}
+
+int RemoveEndedProcessTempFolders(const char* folder, const char* prefix, const char* suffix) {
+    const char* const suffixes[] = {suffix, nullptr};
+    return RemoveEndedProcessTemps(folder, prefix, suffixes, true,
+                                   [](const std::string& path) { return DeleteFolderTree(path.c_str()); });
 }

@@ -70,3 +70,6 @@ bool CreateProcessTempFile(const char* folder, const char* prefix, char (&path)[
 // process still running, or one that cannot be asked about, stays. Returns
 // how many were removed; each is logged.
 int RemoveEndedProcessTempFiles(const char* folder, const char* prefix, const char* const* sideSuffixes);
+// The same for folders named after such a file with suffix (".stage"): the
+// whole folder goes, links inside it not followed.
+int RemoveEndedProcessTempFolders(const char* folder, const char* prefix, const char* suffix);

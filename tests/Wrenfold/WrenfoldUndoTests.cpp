@@ -159,8 +159,10 @@ TEST_F(WrenfoldUndoTest, ARestoreThatCannotSaveItsUndoChangesNothing) {
     EXPECT_TRUE(Listing(UndoFolder()).empty()) << "no temporary file is left behind";
 }
 
-// Every restore keeps one more undo archive; the oldest beyond five go.
-TEST_F(WrenfoldUndoTest, TheLastFiveUndoArchivesAreKept) {
+// Every restore keeps one more undo archive; the oldest beyond five go, and
+// so does what a restore killed while writing its undo left (a part of the
+// archive and the folder of saved keys), but not what a running one has.
+TEST_F(WrenfoldUndoTest, TheUndoFolderKeepsFiveArchivesAndNoneOfAKilledRun) {
     StartPlugIn();
     Find(BackupList(), "Alice Martin")->Enable();
     ASSERT_EQ(1, Backup(target.Path())) << NewLog();
@@ -172,7 +174,20 @@ TEST_F(WrenfoldUndoTest, TheLastFiveUndoArchivesAreKept) {
         CHandle file(CreateFileA(old.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &time));
     }
+    EndedProcess killed;
+    ASSERT_NE(0u, killed.id);
+    const std::string part = UndoFolder() + "\\" + ProcessTempName("vlu", killed.id, "0001.tmp");
+    const std::string running = UndoFolder() + "\\" + ProcessTempName("vlu", GetCurrentProcessId(), "0002.tmp");
+    for (const std::string& file : {part, running}) {
+        ASSERT_TRUE(WriteFileBytes(file, "part of an undo archive"));
+        ASSERT_TRUE(MakeDirs(file + ".stage\\Main Identity"));
+        ASSERT_TRUE(WriteFileBytes(file + ".stage\\Main Identity\\Identity.txt", "a saved key"));
+    }
     ASSERT_EQ(1, RestoreEverything(Archive())) << NewLog();
+    EXPECT_FALSE(FileExistsAt(part));
+    EXPECT_FALSE(DirExistsAt(part + ".stage"));
+    EXPECT_TRUE(FileExistsAt(running));
+    EXPECT_TRUE(FileExistsAt(running + ".stage\\Main Identity\\Identity.txt"));
     const std::vector<std::string> kept = UndoArchives();
     ASSERT_EQ(5u, kept.size());
     EXPECT_TRUE(Contains(kept, "Outlook 2001-01-06 00-00-00.vlb"));

@@ -11,6 +11,7 @@
 
 using namespace testsupport;
 
+
 // What a killed run left is told apart from what is in use or not ours: only
 // files of the process-named pattern whose process has ended go, with the
 // side files of the given suffixes; a running process keeps its file.
@@ -23,25 +24,18 @@ TEST(LeftoverTempFiles, OnlyFilesOfAnEndedProcessGo) {
     EXPECT_STRNE(own, second);
     EXPECT_EQ(0u, GetFileAttributesA(own) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
 
-    // A process that has ended; the open handle keeps its id from being reused.
-    char command[] = "cmd.exe /c exit";
-    STARTUPINFOA startup = {sizeof(startup)};
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                               &startup, &info));
-    CHandle process(info.hProcess), thread(info.hThread);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 30000));
-    auto named = [&](const char* prefix, DWORD id, const char* rest) {
-        char name[64];
-        snprintf(name, sizeof(name), "%s%08lx-%s", prefix, static_cast<unsigned long>(id), rest);
-        return folder / name;
+    EndedProcess ended;
+    ASSERT_NE(0u, ended.id);
+    const DWORD id = ended.id;
+    auto named = [&](const char* prefix, DWORD process, const char* rest) {
+        return folder / ProcessTempName(prefix, process, rest);
     };
-    const std::string gone[] = {named("vlh", info.dwProcessId, "0001.tmp"),
-                                named("VLH", info.dwProcessId, "0002.TMP.log1")};
-    const std::string kept[] = {named("vlh", info.dwProcessId, "0003.tmp.bak"),
-                                named("vlh", info.dwProcessId, "0004.tmp"),   // made read-only below
-                                named("vlb", info.dwProcessId, "0005.tmp"), folder / "vlh1A2B.tmp",
-                                named("vlh", info.dwProcessId, "06.tmp"), own, second};
+    const std::string gone[] = {named("vlh", id, "0001.tmp"),
+                                named("VLH", id, "0002.TMP.log1")};
+    const std::string kept[] = {named("vlh", id, "0003.tmp.bak"),
+                                named("vlh", id, "0004.tmp"),   // made read-only below
+                                named("vlb", id, "0005.tmp"), folder / "vlh1A2B.tmp",
+                                named("vlh", id, "06.tmp"), own, second};
     for (const std::string& path : gone) ASSERT_TRUE(WriteFileBytes(path, "hive"));
     for (const std::string& path : kept)
         if (!FileExistsAt(path)) ASSERT_TRUE(WriteFileBytes(path, "not a leftover"));
@@ -52,4 +46,28 @@ TEST(LeftoverTempFiles, OnlyFilesOfAnEndedProcessGo) {
     for (const std::string& path : gone) EXPECT_FALSE(FileExistsAt(path)) << path;
     for (const std::string& path : kept) EXPECT_TRUE(FileExistsAt(path)) << path;
     SetFileAttributesA(kept[1].c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A staging folder a killed run left goes whole, with what is inside; one of
+// a running process, one under a file's own name and others stay.
+TEST(LeftoverTempFiles, OnlyStagingFoldersOfAnEndedProcessGo) {
+    ScratchFolder folder;
+    EndedProcess ended;
+    ASSERT_NE(0u, ended.id);
+    const std::string gone = folder / ProcessTempName("vlu", ended.id, "0001.tmp.stage");
+    const std::string kept[] = {folder / ProcessTempName("vlu", GetCurrentProcessId(), "0002.tmp.stage"),
+                                folder / ProcessTempName("vlu", ended.id, "0003.tmp"),
+                                folder / ProcessTempName("vlu", ended.id, "0004.tmp.stage2"),
+                                folder / ProcessTempName("vlb", ended.id, "0005.tmp.stage")};
+    for (const std::string& path : kept) ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path;
+    ASSERT_TRUE(CreateDirectoryA(gone.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((gone + "\\Main").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(gone + "\\Main\\Identity.txt", "a saved key"));
+    const std::string file = folder / ProcessTempName("vlu", ended.id, "0006.tmp.stage");
+    ASSERT_TRUE(WriteFileBytes(file, "a file, not a folder"));
+
+    EXPECT_EQ(1, RemoveEndedProcessTempFolders(folder.Path().c_str(), "vlu", ".stage"));
+    EXPECT_FALSE(DirExistsAt(gone));
+    for (const std::string& path : kept) EXPECT_TRUE(DirExistsAt(path)) << path;
+    EXPECT_TRUE(FileExistsAt(file));
 }

@@ -120,7 +120,11 @@ case "$case" in
     mount_small_drive 8m
     mkdir -p "$mnt/Backup" && cp "$archive" "$mnt/Backup/"
     cp "$archive" "$work/previous.vlb"
-    fill_small_drive 64
+    # Mail that does not compress, more than the drive has left, yet not so
+    # much that the check before the backup already refuses it: the backup
+    # runs into the full drive.
+    head -c 3M /dev/urandom >"$store/Archive.dbx"
+    fill_small_drive 1024
     log_mark
     run "$demo" backup 'T:\Backup' >"$work/demo.out" 2>&1
     check "Backup returns 0" returned_zero "Backup(T:\\Backup)"

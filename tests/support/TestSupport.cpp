@@ -302,4 +302,26 @@ bool MakeSymbolicLink(const std::string& link, const std::string& target) {
 bool RemoveSymbolicLink(const std::string& link) {
     return RunUnixProgram("/bin/rm", {UnixPath(link)}, link, false);
 }
+EndedProcess::EndedProcess() {
+    char command[] = "cmd.exe /c exit";
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &info))
+        return;
+    CloseHandle(info.hThread);
+    m_process = info.hProcess;
+    if (WaitForSingleObject(m_process, 30000) == WAIT_OBJECT_0) id = info.dwProcessId;
+}
+
+EndedProcess::~EndedProcess() {
+    if (m_process) CloseHandle(m_process);
+}
+
+std::string ProcessTempName(const char* prefix, DWORD id, const char* rest) {
+    char name[64];
+    snprintf(name, sizeof(name), "%s%08lx-%s", prefix, static_cast<unsigned long>(id), rest);
+    return name;
+}
+
 }  // namespace testsupport

@@ -40,6 +40,23 @@ private:
     std::string m_path;
 };
 
+// A process that has ended, for names of temporary files a killed run left;
+// the open handle keeps its id from being used again. id is 0 when none
+// could be run.
+class EndedProcess {
+public:
+    EndedProcess();
+    ~EndedProcess();
+    EndedProcess(const EndedProcess&) = delete;
+    EndedProcess& operator=(const EndedProcess&) = delete;
+    DWORD id = 0;
+
+private:
+    HANDLE m_process = nullptr;
+};
+// "<prefix><id, 8 hex digits>-<rest>", as the program names its temporary files.
+std::string ProcessTempName(const char* prefix, DWORD id, const char* rest);
+
 // Removes a folder tree, read-only files included; true when it is gone.
 bool RemoveTree(const std::string& path);
 bool MakeDirs(const std::string& path);
