@@ -3,6 +3,10 @@
 BUILD ?= build
 BUILD_DIR := $(abspath $(BUILD))
 JOBS ?= $(shell nproc)
+# The shipped program is 32-bit (i686); a machine whose kernel runs no 32-bit
+# program builds and tests the same sources as 64-bit Windows programs.
+VELMORA_ARCH ?= $(shell scripts/windows-arch.sh)
+export VELMORA_ARCH
 BENCH := env WINEPREFIX=$(BUILD_DIR)/wineprefix VELMORA_BUILD=$(BUILD_DIR) \
          VELMORA_KEEPALIVE=$(BUILD_DIR)/bin/WineKeepAlive.exe scripts/winebench.sh
 
@@ -14,7 +18,10 @@ setup:
 	scripts/setup.sh
 
 build: setup
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+	@# A tree built for the other architecture is dropped whole (its runtime DLLs too).
+	@grep -qs 'mingw-w64-$(VELMORA_ARCH).cmake' $(BUILD_DIR)/CMakeCache.txt \
+	  || find $(BUILD_DIR) -mindepth 1 -maxdepth 1 ! -name deps ! -name benchdata -exec rm -rf {} + 2>/dev/null || true
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-$(VELMORA_ARCH).cmake \
 	      -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 

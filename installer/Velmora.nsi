@@ -1,7 +1,12 @@
 ; Velmora setup: one file that installs the home directory, registers it and
 ; removes exactly that again. Built by installer/build.sh, which generates the
 ; file lists (VELMORA_GEN_DIR) from the built home directory.
-Unicode true
+; The 64-bit build (for machines that run no 32-bit program) gets a 64-bit setup.
+!ifdef VELMORA_AMD64
+  Target amd64-unicode
+!else
+  Unicode true
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
@@ -24,7 +29,11 @@ RequestExecutionLevel admin
 
 Name "${PRODUCT}"
 OutFile "${VELMORA_OUTFILE}"
-InstallDir "$PROGRAMFILES\Velmora"
+!ifdef VELMORA_AMD64
+  InstallDir "$PROGRAMFILES64\Velmora"
+!else
+  InstallDir "$PROGRAMFILES\Velmora"
+!endif
 ; An upgrade goes where the current installation lives.
 InstallDirRegKey HKLM "${PRODUCT_KEY}" "${HOME_VALUE}"
 BrandingText "${PRODUCT} ${VERSION}"

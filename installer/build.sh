@@ -20,5 +20,6 @@ mkdir -p "$(dirname "$out")"
 makensis -V2 -INPUTCHARSET UTF8 -NOCD \
   "-DVELMORA_GEN_DIR=$gen" "-DVELMORA_OUTFILE=$out" \
   "-DVELMORA_ESTIMATED_SIZE=$(cat "$gen/estimated-size")" \
+  $(objdump -f "$home/Velmora.exe" | grep -q x86-64 && echo -DVELMORA_AMD64) \
   "$here/Velmora.nsi"
 echo "installer: $out ($(stat -c %s "$out") bytes, $(wc -l < "$gen/files.txt") files)"

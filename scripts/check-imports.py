@@ -158,6 +158,7 @@ POST_XP_PATTERNS = [
 
 # Newest Windows a binary may ask for in its PE header.
 XP_VERSION = (5, 1)
+XP_X64_VERSION = (5, 2)
 
 
 def post_xp(dll, function):
@@ -173,6 +174,8 @@ def parse(objdump_text):
     header = {}
     current = None
     for line in objdump_text.splitlines():
+        if re.match(r"^Magic\s+020b", line):
+            header["PE32+"] = True
         field = re.match(r"^(Major|Minor)(OSystem|Subsystem)Version\s+(\d+)", line)
         if field:
             header[field.group(1) + field.group(2)] = int(field.group(3))
@@ -212,7 +215,8 @@ def check(home, objdump):
         imports, header = parse(result.stdout)
         for kind in ("OSystem", "Subsystem"):
             version = (header.get("Major" + kind, 0), header.get("Minor" + kind, 0))
-            if version > XP_VERSION:
+            # The 64-bit build (a test build) starts at XP x64, 5.2.
+            if version > (XP_X64_VERSION if header.get("PE32+") else XP_VERSION):
                 faults.append(f"{rel}: PE header asks for Windows {version[0]}.{version[1]}"
                               f" ({kind} version)")
         for dll, functions in sorted(imports.items()):

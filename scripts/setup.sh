@@ -9,6 +9,9 @@ need=()
 want=(g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev cmake make dpkg-dev
       wine wine32:i386 xvfb x11-apps imagemagick zip unzip p7zip-full python3 googletest
       nsis xdotool fonts-nanum)
+# Where the kernel runs no 32-bit program, the tests run a 64-bit build under
+# 64-bit Wine (scripts/windows-arch.sh).
+[ "$("$here/scripts/windows-arch.sh")" = x86_64 ] && want+=(g++-mingw-w64-x86-64-posix wine64)
 for p in "${want[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done

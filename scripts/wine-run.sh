@@ -3,5 +3,6 @@
 # Used by ctest (as the cross-compiling emulator), the demo and the benchmark.
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
-export WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+source "$root/scripts/wine-env.sh"
+export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 exec wine "$@"

@@ -1,12 +1,13 @@
 #!/bin/bash
-# Runs a command inside the Wine test bench: the private 32-bit prefix (set to
+# Runs a command inside the Wine test bench: the private prefix (set to
 # Windows XP), one persistent wineserver, one idle Windows process that keeps
 # Wine's desktop alive, and an Xvfb display. Everything is torn down on exit.
 #   scripts/winebench.sh <command...>
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$root/scripts/wine-env.sh"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 xvfb_pid=""
 keepalive_pid=""

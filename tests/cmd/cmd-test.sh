@@ -141,7 +141,7 @@ echo "== A running mail client: the desktop program's warning, then the run goes
 # The stand-in is an idle program of ours under the mail client's image name:
 # it holds a scratch file and ends when its flag file is removed.
 mkdir -p "$work/StandIn"
-for file in resource-locker.exe libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll; do
+for file in resource-locker.exe libgcc_s_dw2-1.dll libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll; do
   [ -f "$build/bin/$file" ] && cp "$build/bin/$file" "$work/StandIn/"
 done
 echo held >"$work/StandIn/held.txt"

@@ -18,7 +18,12 @@ struct MainWindow : DesktopFixture {
     }
     // An idle program of ours under a mail client's name, with the runtime it needs.
     void RunStandIn(const std::string& exeName) {
-        for (const char* file : {"libgcc_s_dw2-1.dll", "libstdc++-6.dll", "libwinpthread-1.dll"})
+        #ifdef _WIN64
+        const char* const libgcc = "libgcc_s_seh-1.dll";
+#else
+        const char* const libgcc = "libgcc_s_dw2-1.dll";
+#endif
+        for (const char* file : {libgcc, "libstdc++-6.dll", "libwinpthread-1.dll"})
             CopyFileA((ExecutableFolder() + "\\" + file).c_str(), (data / file).c_str(), TRUE);
         ASSERT_TRUE(CopyFileA((ExecutableFolder() + "\\WineKeepAlive.exe").c_str(), (data / exeName).c_str(), FALSE));
         STARTUPINFOA startup = {sizeof(startup)};

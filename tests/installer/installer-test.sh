@@ -41,7 +41,8 @@ reg_value() {
     | sed -n "s/^ *$2 *REG_[A-Z_]* *//p" | head -1
 }
 # Files and registry a user could see changing, with Wine's own scratch
-# (temporary files, its per-session settings under HKCU\Software\Wine) left out.
+# (temporary files, its per-session settings under HKCU\Software\Wine, the
+# network adapters a 64-bit prefix lists when first asked) left out.
 snapshot() {
   (cd "$drive_c" && find . \( -path './windows' -o -ipath './users/*/Temp' \) -prune \
      -o -print | LC_ALL=C sort)
@@ -49,7 +50,7 @@ snapshot() {
     run regedit /E 'C:\windows\temp\snapshot.reg' "$key" >/dev/null 2>&1
     iconv -f UTF-16LE -t UTF-8 "$drive_c/windows/temp/snapshot.reg" | tr -d '\r' \
       | awk '/^\[/ { key = $0; print; next } NF { print key "|" $0 }'
-  done | grep -vF '[HKEY_CURRENT_USER\Software\Wine' | LC_ALL=C sort
+  done | grep -vF -e '[HKEY_CURRENT_USER\Software\Wine' -e '\CurrentVersion\NetworkCards' | LC_ALL=C sort
 }
 
 echo "== Wine prefix of its own: $WINEPREFIX"
