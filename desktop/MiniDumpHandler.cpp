@@ -7,11 +7,16 @@
 namespace {
 // MiniDumpWriteDump, declared here so the program needs no import library:
 // the debugging library is looked up at crash time.
+// The debugging library lays this out packed to 4 bytes: on 64-bit Windows
+// the pointer follows the thread id directly.
+#pragma pack(push, 4)
 struct DumpExceptionInformation {
     DWORD threadId;
     EXCEPTION_POINTERS* exceptionPointers;
     BOOL clientPointers;
 };
+#pragma pack(pop)
+static_assert(sizeof(DumpExceptionInformation) == 8 + sizeof(void*), "laid out as MINIDUMP_EXCEPTION_INFORMATION");
 typedef BOOL(WINAPI* PFN_MiniDumpWriteDump)(HANDLE process, DWORD processId, HANDLE file,
                                             int dumpType, DumpExceptionInformation* exception,
                                             void* userStream, void* callback);
