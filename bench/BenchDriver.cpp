@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     Export<PFN_InitPlugIn>(library, "InitPlugIn")();
     Export<PFN_InitBackup>(library, "InitBackup")();
     int result = 0;
-    double seconds = 0;
+    double seconds = 0, initSeconds = 0;
     if (strcmp(argv[2], "backup") == 0) {
         Export<PFN_Enable>(library, "Enable")();
         double start = Now();
@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     } else {
         double start = Now();
         result = Export<PFN_InitRestore>(library, "InitRestore")(argv[3]);
+        initSeconds = Now() - start;
         if (result == 1) {
             Export<PFN_Enable>(library, "Enable")();
             result = Export<PFN_Restore>(library, "Restore")();
@@ -74,8 +75,10 @@ int main(int argc, char** argv) {
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
-    printf("   (driver: %s export %.2f s, result %d, peak working set %.1f MiB)\n",
-           argv[2][0] == 'b' ? "Backup" : "InitRestore+Restore", seconds, result,
+    char init[48] = "";
+    if (argv[2][0] == 'r') snprintf(init, sizeof(init), " (InitRestore %.2f s)", initSeconds);
+    printf("   (driver: %s export %.2f s%s, result %d, peak working set %.1f MiB)\n",
+           argv[2][0] == 'b' ? "Backup" : "InitRestore+Restore", seconds, init, result,
            static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0));
     return result == 1 ? 0 : 1;
 }

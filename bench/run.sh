@@ -9,6 +9,8 @@
 # VELMORA_BENCH_PST_MB and VELMORA_BENCH_MANY_MB change the sizes (600, 1024
 # and 600); the last is the store of about 1,500 files. A scaling line gives
 # the restore time per file at 100, 1,000 and 10,000 small files.
+# VELMORA_BENCH_CASES picks cases out of "oe pst many scaling" (all of them
+# by default), for working on one.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-${VELMORA_BUILD:-$root/build}}"
@@ -18,6 +20,8 @@ pst_mb="${VELMORA_BENCH_PST_MB:-1024}"
 many_mb="${VELMORA_BENCH_MANY_MB:-600}"
 run() { "$root/scripts/wine-run.sh" "$@"; }
 measure() { python3 "$root/bench/measure.py" "$@"; }
+cases=" ${VELMORA_BENCH_CASES:-oe pst many scaling} "
+wanted() { [[ "$cases" == *" $1 "* ]]; }
 field() { python3 -c 'import json,sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$1" "$2"; }
 
 drive_c="$WINEPREFIX/drive_c"
@@ -38,9 +42,9 @@ trap cleanup EXIT
 
 echo "== Benchmark data (generated once, kept in $data)"
 mkdir -p "$data"
-python3 "$root/bench/gen_data.py" oe "$data/oe" "$oe_mb" || exit 1
+wanted oe && { python3 "$root/bench/gen_data.py" oe "$data/oe" "$oe_mb" || exit 1; }
 run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null
-python3 "$root/bench/gen_data.py" pst "$data/Outlook.pst" "$pst_mb" || exit 1
+wanted pst && { python3 "$root/bench/gen_data.py" pst "$data/Outlook.pst" "$pst_mb" || exit 1; }
 
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 rate() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / 1048576 / s }'; }
@@ -128,18 +132,18 @@ bench_case() {
     || echo "   (the Windows process was not watched as one process: $ours $restore)"
 }
 
-bench_case "Outlook Express: a ${oe_mb} MB message store through Wrenfold" Wrenfold.dll "Outlook Express.vlb" "$data/oe" "$oe_store"
-bench_case "Outlook: a ${pst_mb} MB data file through Wrenmark" Wrenmark.dll "Outlook.vlb" "$data/Outlook.pst" "$ot_data/Outlook.pst"
-python3 "$root/bench/gen_data.py" many "$data/many" "$many_mb" || exit 1
-bench_case "Outlook Express: a store of $(find "$data/many" -type f | wc -l) files, ${many_mb} MB, through Wrenfold" \
+wanted oe && bench_case "Outlook Express: a ${oe_mb} MB message store through Wrenfold" Wrenfold.dll "Outlook Express.vlb" "$data/oe" "$oe_store"
+wanted pst && bench_case "Outlook: a ${pst_mb} MB data file through Wrenmark" Wrenmark.dll "Outlook.vlb" "$data/Outlook.pst" "$ot_data/Outlook.pst"
+wanted many && { python3 "$root/bench/gen_data.py" many "$data/many" "$many_mb" || exit 1; } && bench_case "Outlook Express: a store of $(find "$data/many" -type f | wc -l) files, ${many_mb} MB, through Wrenfold" \
   Wrenfold.dll "Outlook Express.vlb" "$data/many" "$oe_store"
 
 # Restore time per file of small stores, from the export's own time (the
 # driver's), so Wine's start-up does not hide the growth.
 echo
-echo "== Restore time per file, stores of small files through Wrenfold"
+wanted scaling && echo "== Restore time per file, stores of small files through Wrenfold"
 declare -A per_file
 for count in 100 1000 10000; do
+  wanted scaling || break
   python3 "$root/bench/gen_data.py" small "$data/small$count" "$count" || exit 1
   rm -rf "$work" && mkdir -p "$work/Backup"
   run "$build/bin/MailFixtureTool.exe" setup >/dev/null || { echo "setting up the installation failed"; status=1; break; }
@@ -149,7 +153,7 @@ for count in 100 1000 10000; do
     || { echo "   backup of $count files failed"; status=1; put_back; break; }
   put_back
   driver="$(run "$build/bin/BenchDriver.exe" Wrenfold.dll restore 'C:\VelmoraBench\Backup\Outlook Express.vlb' 2>&1)"
-  seconds="$(echo "$driver" | sed -n 's/.*export \([0-9.]*\) s, result 1.*/\1/p')"
+  seconds="$(echo "$driver" | sed -n 's/.*export \([0-9.]*\) s.*, result 1.*/\1/p')"
   if [ -z "$seconds" ] || ! diff -rq "$data/small$count" "$oe_store" >/dev/null; then
     echo "   restore of $count files failed or differs: $driver"; status=1; break
   fi

@@ -251,8 +251,8 @@ bool CMessagesItemBase::RestoreEntries(const LogSite& site, const std::string& d
         RecordItemFailure();
         ok = false;
     };
-    // Entries with a safe path are extracted as one batch, two at once; every
-    // entry is still logged in catalogue order, the refused ones between.
+    // Entries with a safe path are extracted as one batch, several at once;
+    // every entry is still logged in catalogue order, the refused ones between.
     std::vector<UnzipTarget> targets;
     std::vector<size_t> entryOf;   // target index to entry index
     for (size_t i = 0; i < m_entries.size(); ++i) {

@@ -1,5 +1,6 @@
 #include "FileUtil.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -226,24 +227,31 @@ bool ProcessHasEnded(DWORD id) {
 }
 }  // namespace
 
-bool CreateProcessTempFile(const char* folder, const char* prefix, char (&path)[MAX_PATH]) {
+HANDLE CreateProcessTempFileOpen(const char* folder, const char* prefix, char (&path)[MAX_PATH], DWORD flags) {
     const size_t length = strlen(folder);
     const char* separator = length && folder[length - 1] == '\\' ? "" : "\\";
-    const unsigned start = GetTickCount() & 0xffff;
+    // One counter for the whole process, so that threads creating files at
+    // once (the restore's lanes) each take a name of their own instead of
+    // trying the same ones in turn.
+    static std::atomic<unsigned> next(GetTickCount());
     for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {
         int written = snprintf(path, sizeof(path), "%s%s%s%08lx-%04x.tmp", folder, separator, prefix,
-                               static_cast<unsigned long>(GetCurrentProcessId()), (start + attempt) & 0xffff);
+                               static_cast<unsigned long>(GetCurrentProcessId()), next++ & 0xffff);
         if (written <= 0 || written >= static_cast<int>(sizeof(path))) break;
         // CREATE_NEW: never an existing file, whoever made it.
-        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            return true;
-        }
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
         if (GetLastError() != ERROR_FILE_EXISTS) break;
     }
     path[0] = 0;
-    return false;
+    return INVALID_HANDLE_VALUE;
+}
+
+bool CreateProcessTempFile(const char* folder, const char* prefix, char (&path)[MAX_PATH]) {
+    HANDLE file = CreateProcessTempFileOpen(folder, prefix, path, 0);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
 }
 
 namespace {

@@ -64,6 +64,9 @@ bool RetryWhileShared(Attempt attempt) {
 // work. Creates the file, empty, with normal attributes, in folder; path
 // receives its full name. False when no name fits or none could be created.
 bool CreateProcessTempFile(const char* folder, const char* prefix, char (&path)[MAX_PATH]);
+// The same, but the file stays open for writing (not shared), made with
+// flags besides FILE_ATTRIBUTE_NORMAL; INVALID_HANDLE_VALUE on failure.
+HANDLE CreateProcessTempFileOpen(const char* folder, const char* prefix, char (&path)[MAX_PATH], DWORD flags);
 // Removes from folder the files CreateProcessTempFile named with this prefix
 // whose process has ended, and such a name followed by one of the side-file
 // suffixes (sideSuffixes: null-terminated list, or null). A file of a

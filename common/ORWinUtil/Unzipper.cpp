@@ -28,6 +28,46 @@ constexpr DWORD kSlabSize = 1024 * 1024;
 constexpr ULONGLONG kPipedFrom = 2 * kSlabSize;
 // Compressed data is read in blocks of this size.
 constexpr DWORD kReadSize = 256 * 1024;
+constexpr size_t kMaxLanes = 4;
+
+// Small files spend most of their time in file-system calls (create, times,
+// rename) rather than inflating, so one lane more than there are processors
+// keeps them all at work; at least two, so that a large entry never holds
+// up the rest.
+size_t LaneCount() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    return std::max<size_t>(2, std::min<size_t>(kMaxLanes, system.dwNumberOfProcessors + 1));
+}
+
+// The free space of the drive extracted to, read once and then trusted while
+// this lane has written no more than its share of it (every other lane may
+// write as much): a reading costs a call per file otherwise. An entry that
+// would not fit in that share is always judged by a new reading.
+class CFreeSpace {
+public:
+    void Forget() { m_known = false; }
+    // False when the entry declares more than the drive has free; available
+    // then receives what it has. True when the free space cannot be read.
+    bool Admits(const char* folder, ULONGLONG size, ULONGLONG& available) {
+        if (m_known && m_written + size <= m_free / kMaxLanes) {
+            m_written += size;
+            return true;
+        }
+        ULARGE_INTEGER room;
+        m_known = GetDiskFreeSpaceExA(folder, &room, nullptr, nullptr) != FALSE;
+        if (!m_known) return true;
+        available = m_free = room.QuadPart;
+        m_written = size;
+        if (size <= m_free) return true;
+        m_known = false;
+        return false;
+    }
+
+private:
+    bool m_known = false;
+    ULONGLONG m_free = 0, m_written = 0;
+};
 }  // namespace
 
 struct CUnzipper::Work {
@@ -39,8 +79,10 @@ struct CUnzipper::Work {
     unsigned char in[kReadSize];
     unsigned char out[kBlockSize];
     std::unique_ptr<unsigned char[]> slabs;   // 2 * kSlabSize, made for the first large entry
-    // The folder whose temporary files of killed runs were last cleared.
-    char clearedFolder[MAX_PATH] = {};
+    // The folder last extracted into: the temporary files killed runs left
+    // there are cleared, and the drive's free space is read, once for each.
+    char preparedFolder[MAX_PATH] = {};
+    CFreeSpace freeSpace;
 
     ~Work() {
         if (streamReady) inflateEnd(&stream);
@@ -188,12 +230,16 @@ struct CUnzipper::Failure {
     }
 };
 
-// The entries of one UnzipFilesTo, shared by its lanes and the caller's
-// thread. A lane takes the next entry under the lock, extracts it outside,
-// and marks it done under the lock.
+// The entries of one UnzipFilesTo, shared by its lanes (LaneCount of them)
+// and the caller's thread. A lane takes an entry under the lock, extracts it
+// outside, and marks it done under the lock. Entries are taken in archive
+// order, except that the largest goes first: taken last, it would be
+// inflated on one core while the others idle.
 struct CUnzipper::Batch {
     struct Job {
         unz64_file_pos position = {};
+        ULONGLONG size = 0;
+        bool taken = false;  // by a lane
         bool done = false;   // extracted, failed, or not in the archive
         bool found = false;
         bool ok = false;
@@ -205,7 +251,8 @@ struct CUnzipper::Batch {
     std::vector<Job> jobs;
     std::mutex lock;
     std::condition_variable changed;   // a job is done, or a lane has ended
-    size_t next = 0;                   // the first job no lane has taken
+    size_t next = 0;                   // no job before it is left to take
+    size_t largest = 0;                // taken first, so that it does not end the batch alone
     unsigned runningLanes = 0;
     bool ended = false;                // the caller takes no more reports
 };
@@ -268,12 +315,7 @@ public:
 
     static const char* const kPrefix;
     bool Create(const char* folder) {
-        if (!CreateProcessTempFile(folder, kPrefix, m_path)) return false;
-        // The file is there, empty and with normal attributes: open that very
-        // file (CREATE_ALWAYS would fail on Windows, were it ever hidden or
-        // system).
-        m_file.Attach(CreateFileA(m_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        m_file.Attach(CreateProcessTempFileOpen(folder, kPrefix, m_path, FILE_FLAG_SEQUENTIAL_SCAN));
         return m_file.IsValid();
     }
     HANDLE Handle() const { return m_file.Get(); }
@@ -362,12 +404,129 @@ DWORD Get16(const unsigned char* p) { return p[0] | (p[1] << 8); }
 DWORD Get32(const unsigned char* p) { return Get16(p) | (Get16(p + 2) << 16); }
 ULONGLONG Get64(const unsigned char* p) { return Get32(p) | (static_cast<ULONGLONG>(Get32(p + 4)) << 32); }
 
-bool ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size) {
+// Up to size bytes at offset; fewer only at the end of the file or on an
+// error.
+DWORD ReadSomeAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size) {
     OVERLAPPED at = {};
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD got = 0;
-    return size == 0 || (ReadFile(file, buffer, size, &got, &at) && got == size);
+    return size && ReadFile(file, buffer, size, &got, &at) ? got : 0;
+}
+
+bool ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size) {
+    return size == 0 || ReadSomeAt(file, offset, buffer, size) == size;
+}
+
+// Header reads through a buffer: minizip reads every field of a header with
+// a call of its own, and a walk over a directory of thousands of entries
+// would cost a system call for each. The archive does not change while it is
+// open (it is shared with readers only), so what the buffer holds stays true.
+class CBufferedReader {
+public:
+    explicit CBufferedReader(HANDLE file) : m_file(file) {}
+    CBufferedReader(const CBufferedReader&) = delete;
+    CBufferedReader& operator=(const CBufferedReader&) = delete;
+
+    DWORD Read(ULONGLONG offset, void* buffer, DWORD size) {
+        unsigned char* out = static_cast<unsigned char*>(buffer);
+        DWORD done = 0;
+        while (done < size) {
+            const ULONGLONG at = offset + done;
+            if (at >= m_start && at - m_start < m_length) {
+                const DWORD part = static_cast<DWORD>(std::min<ULONGLONG>(size - done, m_length - (at - m_start)));
+                memcpy(out + done, m_buffer + (at - m_start), part);
+                done += part;
+            } else if (size - done >= sizeof(m_buffer)) {
+                return done + ReadSomeAt(m_file, at, out + done, size - done);
+            } else {
+                m_start = at;
+                m_length = ReadSomeAt(m_file, at, m_buffer, sizeof(m_buffer));
+                if (m_length == 0) break;
+            }
+        }
+        return done;
+    }
+    bool ReadWhole(ULONGLONG offset, void* buffer, DWORD size) { return Read(offset, buffer, size) == size; }
+
+private:
+    HANDLE m_file;
+    ULONGLONG m_start = 0;
+    DWORD m_length = 0;
+    unsigned char m_buffer[16 * 1024];
+};
+
+// minizip's file functions for reading an archive, through CBufferedReader.
+struct CArchiveStream {
+    CHandle file;
+    CBufferedReader reader;
+    ULONGLONG position = 0, size = 0;
+    bool failed = false;
+
+    explicit CArchiveStream(HANDLE handle) : file(handle), reader(handle) {}
+};
+
+voidpf ZCALLBACK OpenArchiveStream(voidpf, const void* filename, int mode) {
+    if (!filename || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) return nullptr;
+    HANDLE file = CreateFileA(static_cast<const char*>(filename), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    std::unique_ptr<CArchiveStream> stream(new (std::nothrow) CArchiveStream(file));
+    if (!stream) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) return nullptr;
+    stream->size = static_cast<ULONGLONG>(size.QuadPart);
+    return stream.release();
+}
+
+uLong ZCALLBACK ReadArchiveStream(voidpf, voidpf opaque, void* buffer, uLong size) {
+    CArchiveStream& stream = *static_cast<CArchiveStream*>(opaque);
+    const DWORD got = stream.reader.Read(stream.position, buffer, size);
+    stream.position += got;
+    if (got < size && stream.position < stream.size) stream.failed = true;
+    return got;
+}
+
+uLong ZCALLBACK WriteArchiveStream(voidpf, voidpf, const void*, uLong) {
+    return 0;
+}
+
+ZPOS64_T ZCALLBACK TellArchiveStream(voidpf, voidpf opaque) {
+    return static_cast<CArchiveStream*>(opaque)->position;
+}
+
+long ZCALLBACK SeekArchiveStream(voidpf, voidpf opaque, ZPOS64_T offset, int origin) {
+    CArchiveStream& stream = *static_cast<CArchiveStream*>(opaque);
+    switch (origin) {
+    case ZLIB_FILEFUNC_SEEK_SET: stream.position = offset; return 0;
+    case ZLIB_FILEFUNC_SEEK_CUR: stream.position += offset; return 0;
+    case ZLIB_FILEFUNC_SEEK_END: stream.position = stream.size + offset; return 0;
+    default: return -1;
+    }
+}
+
+int ZCALLBACK CloseArchiveStream(voidpf, voidpf opaque) {
+    delete static_cast<CArchiveStream*>(opaque);
+    return 0;
+}
+
+int ZCALLBACK ArchiveStreamError(voidpf, voidpf opaque) {
+    return static_cast<CArchiveStream*>(opaque)->failed ? -1 : 0;
+}
+
+zlib_filefunc64_def ArchiveReadFuncs() {
+    zlib_filefunc64_def funcs = {};
+    funcs.zopen64_file = OpenArchiveStream;
+    funcs.zread_file = ReadArchiveStream;
+    funcs.zwrite_file = WriteArchiveStream;
+    funcs.ztell64_file = TellArchiveStream;
+    funcs.zseek64_file = SeekArchiveStream;
+    funcs.zclose_file = CloseArchiveStream;
+    funcs.zerror_file = ArchiveStreamError;
+    return funcs;
 }
 
 // The local header offset from a central directory record (its fixed part,
@@ -423,7 +582,7 @@ bool CUnzipper::OpenArchive(const char* archivePath) {
         if (inflateInit2(&m_work->stream, -MAX_WBITS) != Z_OK) return false;
         m_work->streamReady = true;
     }
-    zlib_filefunc64_def funcs = Win32FileFuncs();
+    zlib_filefunc64_def funcs = ArchiveReadFuncs();
     m_unzip = unzOpen2_64(full, &funcs);
     if (!m_unzip) return false;
     // Shared as minizip shares its own handle: with readers only.
@@ -550,6 +709,11 @@ bool CUnzipper::CheckStructure(char* reason, size_t reasonSize) {
     CHandle file(CreateFileA(m_archivePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_FLAG_RANDOM_ACCESS, nullptr));
     if (!file.IsValid()) return refuse("the archive cannot be read");
+    // The directory is read in order, the local headers mostly too: one
+    // buffer each.
+    std::unique_ptr<CBufferedReader> directory(new (std::nothrow) CBufferedReader(file));
+    std::unique_ptr<CBufferedReader> headers(new (std::nothrow) CBufferedReader(file));
+    if (!directory || !headers) return refuse("not enough memory to check the archive");
 
     struct Span {
         ULONGLONG start, end;
@@ -569,23 +733,23 @@ bool CUnzipper::CheckStructure(char* reason, size_t reasonSize) {
             if (spans.empty()) directoryStart = at;
             std::string central, stored;
             if (unzGetCurrentFileInfo64(unzip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
-                !ReadAt(file, at, record, sizeof(record)) || Get32(record) != 0x02014b50u) {
+                !directory->ReadWhole(at, record, sizeof(record)) || Get32(record) != 0x02014b50u) {
                 ok = refuse("the central directory cannot be read");
                 break;
             }
             central.resize(Get16(record + 28) + Get16(record + 30));
-            if (!ReadAt(file, at + sizeof(record), &central[0], static_cast<DWORD>(central.size())) ||
+            if (!directory->ReadWhole(at + sizeof(record), &central[0], static_cast<DWORD>(central.size())) ||
                 !LocalHeaderOffset(record, central, offset)) {
                 ok = refuse("the central directory cannot be read");
                 break;
             }
             central.resize(Get16(record + 28));
-            if (!ReadAt(file, offset, local, sizeof(local)) || Get32(local) != 0x04034b50u) {
+            if (!headers->ReadWhole(offset, local, sizeof(local)) || Get32(local) != 0x04034b50u) {
                 ok = refuse("the local header of %s cannot be read", central);
                 break;
             }
             stored.resize(Get16(local + 26));
-            if (!ReadAt(file, offset + sizeof(local), &stored[0], static_cast<DWORD>(stored.size()))) {
+            if (!headers->ReadWhole(offset + sizeof(local), &stored[0], static_cast<DWORD>(stored.size()))) {
                 ok = refuse("the local header of %s cannot be read", central);
                 break;
             }
@@ -682,14 +846,13 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination, Fai
         return failure.Fail(Failure::Other);
     // A restore that was killed left its partial file here; it goes before
     // the free space is judged.
-    if (_stricmp(m_work->clearedFolder, folder)) {
+    if (_stricmp(m_work->preparedFolder, folder)) {
         RemoveEndedProcessTempFiles(folder, CTempFile::kPrefix, nullptr);
-        strcpy(m_work->clearedFolder, folder);
+        strcpy(m_work->preparedFolder, folder);
+        m_work->freeSpace.Forget();
     }
-    ULARGE_INTEGER available;
-    if (GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr) && info.uncompressedSize > available.QuadPart)
-        return failure.NoRoomFor(info.uncompressedSize, available.QuadPart);
-
+    ULONGLONG free = 0;
+    if (!m_work->freeSpace.Admits(folder, info.uncompressedSize, free)) return failure.NoRoomFor(info.uncompressedSize, free);
     CTempFile temp;
     if (!temp.Create(folder)) return failure.Fail(Failure::NoTemporary, GetLastError());
     CUnzEntry entry(static_cast<unzFile>(m_unzip));
@@ -698,12 +861,13 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination, Fai
     output.Stop();
     const DWORD writeError = output.WriteError();
     if (!copied) {
+        m_work->freeSpace.Forget();
         if (Stopped()) return failure.Fail(Failure::Stopped);
         if (!writeError) return failure.Fail(Failure::Damaged);
         // A full drive is named with the room left on it, measured while the
         // partial file still holds its share.
-        if (IsDiskFull(writeError) &&
-            GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
+        ULARGE_INTEGER available;
+        if (IsDiskFull(writeError) && GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
             return failure.NoRoomFor(info.uncompressedSize, available.QuadPart);
         return failure.Fail(Failure::WriteFailed, writeError);
     }
@@ -745,9 +909,12 @@ bool CUnzipper::TakeJob(Batch& batch) {
     size_t index;
     {
         std::lock_guard<std::mutex> guard(batch.lock);
-        while (batch.next < batch.jobs.size() && batch.jobs[batch.next].done) ++batch.next;
-        if (batch.ended || Stopped() || batch.next == batch.jobs.size()) return false;
-        index = batch.next++;
+        auto& jobs = batch.jobs;
+        while (batch.next < jobs.size() && (jobs[batch.next].done || jobs[batch.next].taken)) ++batch.next;
+        if (batch.ended || Stopped() || batch.next == jobs.size()) return false;
+        index = batch.largest < jobs.size() && !jobs[batch.largest].done && !jobs[batch.largest].taken ? batch.largest
+                                                                                                   : batch.next;
+        jobs[index].taken = true;
     }
     // Until it is marked done, the job is this lane's alone.
     Batch::Job& job = batch.jobs[index];
@@ -771,25 +938,28 @@ bool CUnzipper::UnzipFilesTo(const std::vector<UnzipTarget>& targets, const Unzi
         batch.reset(new Batch(targets));
         for (size_t i = 0; i < targets.size(); ++i) {
             Batch::Job& job = batch->jobs[i];
+            ZipEntryInfo info;
             job.found = GotoFile(targets[i].entry.c_str(), false) &&
                         unzGetFilePos64(static_cast<unzFile>(m_unzip), &job.position) == UNZ_OK;
+            job.size = job.found && GetEntryInfo(info) ? info.uncompressedSize : 0;
             job.done = !job.found;
             found += job.found;
+            if (job.size > batch->jobs[batch->largest].size) batch->largest = i;
         }
     } catch (const std::bad_alloc&) {
         LOG_ERROR("Not enough memory to restore from the archive %s.", m_archivePath);
         return false;
     }
 
-    // The second lane reads through a handle of its own; without it (or
+    // The other lanes read through handles of their own; without them (or
     // without threads) the entries are extracted one after another.
-    std::unique_ptr<CUnzipper> second;
-    if (found > 1) {
-        second.reset(new (std::nothrow) CUnzipper);
-        if (second && second->OpenArchive(m_archivePath))
-            second->SetStopFlag(m_stop);
-        else
-            second.reset();
+    std::vector<std::unique_ptr<CUnzipper>> others;
+    const size_t extra = std::min<size_t>(found, LaneCount()) - 1;
+    for (size_t lane = 0; lane < extra; ++lane) {
+        std::unique_ptr<CUnzipper> other(new (std::nothrow) CUnzipper);
+        if (!other || !other->OpenArchive(m_archivePath)) break;
+        other->SetStopFlag(m_stop);
+        others.push_back(std::move(other));
     }
     struct Lanes {
         Batch& batch;
@@ -823,7 +993,7 @@ bool CUnzipper::UnzipFilesTo(const std::vector<UnzipTarget>& targets, const Unzi
         }
     } lanes{*batch, {}};
     if (found > 0) lanes.Start(this);
-    if (second) lanes.Start(second.get());
+    for (auto& other : others) lanes.Start(other.get());
 
     for (size_t i = 0; i < targets.size(); ++i) {
         Batch::Job& job = batch->jobs[i];

@@ -73,8 +73,8 @@ public:
     // creatable); same checks as UnzipFile.
     bool UnzipFileTo(const char* destinationPath);
     // Extracts each target's entry to its destination as UnzipFileTo does,
-    // two entries at once (this handle and a second one of the archive, each
-    // on a thread of its own). Every target is reported in list order, after
+    // several entries at once (this handle and further ones of the archive,
+    // each on a thread of its own; one more than there are processors). Every target is reported in list order, after
     // its failure is logged; the destinations must differ. A stop ends the
     // extractions within a block: what was not yet moved into place stays as
     // it was, and no further target is reported. False when stopped or when

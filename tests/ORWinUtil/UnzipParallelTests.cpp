@@ -1,4 +1,4 @@
-// CUnzipper::UnzipFilesTo: a list of entries extracted two at once, reported
+// CUnzipper::UnzipFilesTo: a list of entries extracted several at once, reported
 // in list order, with each file checked before it replaces its destination.
 #include <gtest/gtest.h>
 
