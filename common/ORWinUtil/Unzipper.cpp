@@ -954,7 +954,7 @@ bool CUnzipper::UnzipFilesTo(const std::vector<UnzipTarget>& targets, const Unzi
     // The other lanes read through handles of their own; without them (or
     // without threads) the entries are extracted one after another.
     std::vector<std::unique_ptr<CUnzipper>> others;
-    const size_t extra = std::min<size_t>(found, LaneCount()) - 1;
+    const size_t extra = found > 1 ? std::min<size_t>(found, LaneCount()) - 1 : 0;
     for (size_t lane = 0; lane < extra; ++lane) {
         std::unique_ptr<CUnzipper> other(new (std::nothrow) CUnzipper);
         if (!other || !other->OpenArchive(m_archivePath)) break;

@@ -1,6 +1,8 @@
 // CUnzipper::UnzipFilesTo: a list of entries extracted several at once, reported
 // in list order, with each file checked before it replaces its destination.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <psapi.h>
 
 #include <string>
 #include <vector>
@@ -170,6 +172,48 @@ TEST(UnzipParallel, ManyEntriesMatchOneAtATimeInListOrder) {
         EXPECT_EQ(0, CompareFileTime(&ourTime, &theirTime)) << relative;
     }
     EXPECT_EQ(0u, TemporaryFilesBelow(archive.scratch.Path()));
+}
+
+static SIZE_T PeakWorkingSet() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    EXPECT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters)));
+    return counters.PeakWorkingSetSize;
+}
+
+// Lists in which nothing, or only one entry, is found: each target is
+// reported, nothing but the one file appears, and no lane is opened for
+// entries that are not there (each would hold a handle and its buffers).
+TEST(UnzipParallel, ListsWithoutEntriesToExtract) {
+    const SIZE_T peakBefore = PeakWorkingSet();
+    Archive archive;
+    archive.Add("Only.dbx", Content(1, 5000));
+    ASSERT_NO_FATAL_FAILURE(archive.Write());
+    const std::string out = archive.scratch / "out";
+    CUnzipper unzip(archive.path.c_str());
+    Reports none;
+    EXPECT_TRUE(unzip.UnzipFilesTo({}, none.Recorder()));
+    EXPECT_TRUE(none.seen.empty());
+
+    const std::vector<UnzipTarget> missing = {{"Messages\\Gone1.dbx", out + "\\Gone1.dbx"},
+                                              {"Messages\\Gone2.dbx", out + "\\Gone2.dbx"}};
+    Reports notFound;
+    ASSERT_TRUE(unzip.UnzipFilesTo(missing, notFound.Recorder()));
+    ASSERT_EQ(2u, notFound.seen.size());
+    EXPECT_EQ(UnzipOutcome::NotFound, notFound.seen[0].second);
+    EXPECT_EQ(UnzipOutcome::NotFound, notFound.seen[1].second);
+
+    std::vector<UnzipTarget> one = missing;
+    one.push_back({"Messages\\Only.dbx", out + "\\Only.dbx"});
+    Reports single;
+    ASSERT_TRUE(unzip.UnzipFilesTo(one, single.Recorder()));
+    ASSERT_EQ(3u, single.seen.size());
+    EXPECT_EQ(UnzipOutcome::Extracted, single.seen[2].second);
+    const auto tree = ReadTree(out);
+    ASSERT_EQ(1u, tree.size());
+    std::string bytes;
+    EXPECT_TRUE(ReadFileBytes(out + "\\Only.dbx", bytes) && bytes == archive.contents[0]);
+    EXPECT_LT(PeakWorkingSet() - peakBefore, SIZE_T(32) << 20);
 }
 
 // A bad entry in the middle (a CRC-32 that does not match its data, or data
