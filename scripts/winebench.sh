@@ -37,6 +37,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
+# One server for the whole run, made persistent before the first program: a
+# server that ends on its own just as the next program starts can lose what
+# the last one wrote to the registry. A server of an earlier run may still be
+# on its way out (one kept by another bench on this prefix is shared).
+timeout 20 wineserver -w 2>/dev/null
+wineserver -p 2>/dev/null
 wine reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
 # Unmanaged windows: without a window manager, hiding a managed window waits
 # 2 s for a state change that never comes.
@@ -53,7 +59,6 @@ if [ "$hangul" = NanumGothic ]; then
 else
   echo "winebench: no Korean font (fonts-nanum) found; Korean captions and message boxes will show empty boxes" >&2
 fi
-wineserver -p
 keepalive="${VELMORA_KEEPALIVE:-$root/build/bin/WineKeepAlive.exe}"
 if [ -f "$keepalive" ]; then
   wine "$keepalive" >/dev/null 2>&1 &

@@ -322,3 +322,45 @@ TEST_F(RegistryFixture, CancelEndsTheWaitForTheMount) {
     EXPECT_EQ(saved, Dump());
     EXPECT_FALSE(KeyExists(HKEY_USERS, ORRegistryUtil::kMountName));
 }
+
+// Anything on the machine may hold a key of the mounted hive open for a moment
+// (a registry editor, a scanner, a script looking whether a restore runs), and
+// the unload fails for as long as it does. The restore waits for it to let go
+// instead of giving up on its key and leaving its hive mounted.
+TEST_F(RegistryFixture, AKeyHeldOpenInTheMountOnlyDelaysTheUnload) {
+    // Enough values that the mount lasts a while, far less than the hold.
+    for (int value = 0; value < 300; ++value)
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, std::string(kTree) + "\\Bulk", "Value " + std::to_string(value),
+                              std::string(100, 'v')));
+    const std::string saved = Dump();
+    ASSERT_TRUE(Save());
+    const std::string logPath = folder / "Restore.log";
+    ASSERT_TRUE(g_Log.OpenLogFile(logPath.c_str(), true));
+    g_Log.SetLogLevel(1);
+    // The peeker may miss a mount; a restore it caught open is what counts.
+    int caught = 0;
+    for (int attempt = 0; attempt < 20 && caught == 0; ++attempt) {
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kTree, "Only Before Restore", "gone after"));
+        volatile bool done = false;
+        std::thread peeker([&done, &caught] {
+            while (!done) {
+                HKEY mounted = nullptr;
+                if (RegOpenKeyExA(HKEY_USERS, ORRegistryUtil::kMountName, 0, KEY_READ, &mounted) != ERROR_SUCCESS)
+                    continue;
+                ++caught;
+                Sleep(400);
+                RegCloseKey(mounted);
+                break;
+            }
+        });
+        const bool restored = Restore();
+        done = true;
+        peeker.join();
+        EXPECT_TRUE(restored) << "attempt " << attempt << ", the peeker held the mount " << caught << " times";
+        EXPECT_TRUE(saved == Dump());
+        EXPECT_FALSE(KeyExists(HKEY_USERS, ORRegistryUtil::kMountName));
+    }
+    g_Log.Close();
+    EXPECT_GT(caught, 0) << "the mount was never caught open";
+    for (const std::string& line : ReadLines(logPath)) EXPECT_EQ(std::string::npos, line.find("left the registry mount"));
+}

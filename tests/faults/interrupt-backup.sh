@@ -16,7 +16,8 @@ fi
 
 run() { "$root/scripts/wine-run.sh" "$@"; }
 fail() { echo "INTERRUPT BACKUP FAILED: $*"; exit 1; }
-run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null
+run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null ||
+  fail "the home folder could not be set in the registry"
 drive_c="$WINEPREFIX/drive_c"
 profile="$drive_c/users/$(whoami)"
 work="$drive_c/Interrupt"

@@ -26,7 +26,8 @@ check() {   # check <what> <command...>
   local what="$1"; shift
   if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
-run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null
+run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null ||
+  fail "the home folder could not be set in the registry"
 drive_c="$WINEPREFIX/drive_c"
 profile="$drive_c/users/$(whoami)"
 work="$drive_c/InterruptRestore"
