@@ -28,11 +28,13 @@ bool ReadArchivedStoreFolder(CUnzipper& archive, const std::string& entry, std::
         return false;
     }
     for (const char* privilege : {SE_RESTORE_NAME, SE_BACKUP_NAME}) ORRegistryUtil::EnablePrivilege(privilege, true);
-    RegUnLoadKeyA(HKEY_USERS, kUndoMount);   // left behind by an interrupted run
+    ORRegistryUtil::UnloadHive(kUndoMount);   // left behind by an interrupted run
     bool found = false;
     if (RegLoadKeyA(HKEY_USERS, kUndoMount, hive.Path()) == ERROR_SUCCESS) {
         found = COEMessages::FindStoreFolderIn(HKEY_USERS, kUndoMount, folder);
-        RegUnLoadKeyA(HKEY_USERS, kUndoMount);
+        const LONG rc = ORRegistryUtil::UnloadHive(kUndoMount);
+        if (rc != ERROR_SUCCESS)
+            LOG_ERROR("Failed to unload the registry mount %s with error = %d.", kUndoMount, static_cast<int>(rc));
     }
     for (const char* privilege : {SE_RESTORE_NAME, SE_BACKUP_NAME}) ORRegistryUtil::EnablePrivilege(privilege, false);
     return found;

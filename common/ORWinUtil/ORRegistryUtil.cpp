@@ -24,8 +24,6 @@ const char* const kSafetyKey = "Software\\Orridge\\Velmora\\Restore Safety Copy"
 // (or, when there is none, the target's absence) is the only good state of the
 // target: it is put back before anything else, never deleted first.
 const char* const kSafetyTargetValue = "Restore Safety Target";
-// How long an unload of the mount waits for a key someone else holds open.
-const DWORD kUnloadWaitMs = 5000;
 
 // Both privileges for the duration of a hive operation.
 class CPrivilegeScope {
@@ -105,18 +103,6 @@ bool PutBackSafetyCopy(HKEY root) {
     LOG_ERROR("The key %s was put back from the copy an interrupted restore left.", target.c_str());
     DiscardSafetyCopy(root);
     return true;
-}
-
-// Any process may have a key of the mounted hive open for a moment (a registry
-// editor, a scanner), and the unload is refused (access denied) until it lets
-// go: wait a while for that. Every other outcome is final at once.
-LONG UnloadMount(DWORD waitMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        const LONG rc = RegUnLoadKeyA(HKEY_USERS, ORRegistryUtil::kMountName);
-        if (rc != ERROR_ACCESS_DENIED || GetTickCount() - start >= waitMs) return rc;
-        Sleep(50);
-    }
 }
 
 LONG QueryValue(HKEY root, const char* subKey, const char* valueName, DWORD* type, BYTE* data, DWORD* dataSize,
@@ -244,7 +230,7 @@ bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char
     // With the lock held, whatever is mounted was left by a restore that is
     // gone, and it would block every later one. (The lock of a killed holder
     // may already have been taken over at plug-in start.)
-    LONG rc = UnloadMount(kUnloadWaitMs);
+    LONG rc = UnloadHive(kMountName);
     if (rc == ERROR_SUCCESS)
         LOG_ERROR("A restore that was stopped left the registry mount %s behind; it is removed.", kMountName);
 
@@ -253,7 +239,7 @@ bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char
     DeleteRegKeyTree(root, kIncomingKey);
     rc = RegLoadKeyA(HKEY_USERS, kMountName, hivePath);
     if (rc != ERROR_SUCCESS) {
-        UnloadMount(kUnloadWaitMs);   // a failed load can still leave the mount behind
+        UnloadHive(kMountName);   // a failed load can still leave the mount behind
         LOG_ERROR("Failed to load the hive of the key %s with error = %d; the key is left as it was.", subKey,
                   static_cast<int>(rc));
         return false;
@@ -263,7 +249,7 @@ bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char
         rc = mounted.Open(HKEY_USERS, kMountName, KEY_READ);
         if (rc == ERROR_SUCCESS) rc = ReplaceTree(root, kIncomingKey, mounted);
     }
-    const LONG unloaded = UnloadMount(kUnloadWaitMs);
+    const LONG unloaded = UnloadHive(kMountName);
     if (unloaded != ERROR_SUCCESS) {
         LOG_ERROR("Failed to unload the registry mount %s with error = %d; the key %s is left as it was.",
                   kMountName, static_cast<int>(unloaded), subKey);
@@ -298,6 +284,15 @@ bool ORRegistryUtil::RestoreRegKeyPath(HKEY root, const char* subKey, const char
     LOG_ERROR("Failed to restore the key %s with error = %d.", subKey, static_cast<int>(rc));
     PutBackSafetyCopy(root);
     return false;
+}
+
+LONG ORRegistryUtil::UnloadHive(const char* mountName, DWORD waitMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const LONG rc = RegUnLoadKeyA(HKEY_USERS, mountName);
+        if (rc != ERROR_ACCESS_DENIED || GetTickCount() - start >= waitMs) return rc;
+        Sleep(50);
+    }
 }
 
 bool ORRegistryUtil::PutBackInterruptedRestore(HKEY root) {

@@ -50,6 +50,14 @@ public:
     static bool RestoreRegKeyPath(HKEY root, const char* subKey, const char* hivePath,
                                   const volatile bool* stop = nullptr);
 
+    // Unloads a hive mounted under HKEY_USERS (the caller holds the restore
+    // and backup privileges). Any process may hold a key of it open for a
+    // moment (a registry editor, a scanner), and the unload is refused
+    // (access denied) until it lets go: it is tried again for up to waitMs.
+    // Every other outcome, a hive not mounted among them, returns at once.
+    static LONG UnloadHive(const char* mountName, DWORD waitMs = kUnloadWaitMs);
+    static const DWORD kUnloadWaitMs = 5000;
+
     // Puts back a key that a killed restore left in its safety copy, unless a
     // restore of this or another instance is running right now. False only
     // when a copy was there and could not be put back (it is kept).
