@@ -82,8 +82,16 @@ lock_store_file() {   # lock_store_file <name in the main identity's store>
   rm -f "$work/locked.flag"
   run "$build/bin/resource-locker.exe" "$winstore\\$1" "$win\\locked.flag" &
   holder_pid=$!
-  for _ in $(seq 100); do [ -f "$work/locked.flag" ] && return 0; sleep 0.1; done
-  echo "the helper could not hold $1"; exit 1
+  # A new Wine process can take a while to start on a busy machine.
+  for _ in $(seq 600); do
+    [ -f "$work/locked.flag" ] && return 0
+    if ! kill -0 "$holder_pid" 2>/dev/null; then
+      wait "$holder_pid"
+      echo "the helper could not hold $1 (it ended with $?)"; holder_pid=""; exit 1
+    fi
+    sleep 0.1
+  done
+  echo "the helper could not hold $1 within 60 s"; exit 1
 }
 release_store_file() { rm -f "$work/locked.flag"; wait "$holder_pid"; holder_pid=""; }
 # Wine keeps the read-only attribute as the file's missing write permission.
