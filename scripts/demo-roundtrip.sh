@@ -46,7 +46,7 @@ fail() { echo "$title ROUND TRIP FAILED: $*"; run "$build/bin/MailFixtureTool.ex
 # The test run (VELMORA_DEMO_BUILD_HOME set) always uses the build's home,
 # whatever an earlier demo installed into the prefix.
 if [ -n "${VELMORA_DEMO_BUILD_HOME:-}" ] || ! run reg query 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" >/dev/null 2>&1; then
-  run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null
+  "$root/scripts/set-home.sh" "$build" || fail "no home directory"
 fi
 work="$drive_c/VelmoraDemo/$client"
 win="C:\\VelmoraDemo\\$client"

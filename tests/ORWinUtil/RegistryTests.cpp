@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -341,7 +342,7 @@ TEST_F(RegistryFixture, AKeyHeldOpenInTheMountOnlyDelaysTheUnload) {
     int caught = 0;
     for (int attempt = 0; attempt < 20 && caught == 0; ++attempt) {
         ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kTree, "Only Before Restore", "gone after"));
-        volatile bool done = false;
+        std::atomic<bool> done(false);
         std::thread peeker([&done, &caught] {
             while (!done) {
                 HKEY mounted = nullptr;

@@ -26,8 +26,7 @@ expect() {
 cleanup() { run "$build/bin/MailFixtureTool.exe" remove >/dev/null 2>&1; rm -rf "$work"; }
 trap cleanup EXIT
 
-run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null ||
-  fail "the home folder could not be set in the registry"
+"$root/scripts/set-home.sh" "$build" || exit 1
 rm -rf "$work" && mkdir -p "$work/Backup"
 
 echo "== Help and usage errors"

@@ -16,8 +16,7 @@ fi
 
 run() { "$root/scripts/wine-run.sh" "$@"; }
 fail() { echo "INTERRUPT BACKUP FAILED: $*"; exit 1; }
-run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null ||
-  fail "the home folder could not be set in the registry"
+"$root/scripts/set-home.sh" "$build" || exit 1
 drive_c="$WINEPREFIX/drive_c"
 profile="$drive_c/users/$(whoami)"
 work="$drive_c/Interrupt"

@@ -26,8 +26,7 @@ check() {   # check <what> <command...>
   local what="$1"; shift
   if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
-run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null ||
-  fail "the home folder could not be set in the registry"
+"$root/scripts/set-home.sh" "$build" || exit 1
 drive_c="$WINEPREFIX/drive_c"
 profile="$drive_c/users/$(whoami)"
 work="$drive_c/InterruptRestore"

@@ -101,8 +101,7 @@ snapshot() { run "$build/bin/MailFixtureTool.exe" snapshot "$win\\$1.txt" >/dev/
 store_unchanged() { diff -r "$work/store-copy" "$store" >/dev/null || { diff -r "$work/store-copy" "$store" | head -5; false; }; }
 returned_zero() { grep -qF "$1 returned 0" "$work/demo.out" || { cat "$work/demo.out"; false; }; }
 
-run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null ||
-  { echo "the home folder could not be set in the registry"; exit 1; }
+"$root/scripts/set-home.sh" "$build" || exit 1
 rm -rf "$work" && mkdir -p "$work/Backup"
 run "$build/bin/MailFixtureTool.exe" setup >/dev/null || { echo "setup failed"; exit 1; }
 # The main identity's store moves to T:\Store (the cases on a small drive).
