@@ -13,16 +13,21 @@ DWORD Settable(DWORD attributes) {
 }  // namespace
 
 bool MoveFileReplacing(const char* source, const char* destination) {
-    DWORD attributes = GetFileAttributesA(destination);
-    bool cleared = false;
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        (attributes & FILE_ATTRIBUTE_READONLY)) {
-        if (!SetFileAttributesA(destination, Settable(attributes & ~FILE_ATTRIBUTE_READONLY))) return false;
-        cleared = true;
-    }
-    if (MoveFileExA(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    // Most destinations are new or writable: the move alone does. Only when
+    // it fails is the destination looked at, since a lookup costs a call.
+    if (MoveFileExA(source, destination, flags)) return true;
     DWORD error = GetLastError();
-    if (cleared) SetFileAttributesA(destination, Settable(attributes));
+    // Windows will not replace a read-only file: its bit is cleared for the
+    // move and put back when the move still fails.
+    const DWORD attributes = GetFileAttributesA(destination);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (attributes & FILE_ATTRIBUTE_READONLY) &&
+        SetFileAttributesA(destination, Settable(attributes & ~FILE_ATTRIBUTE_READONLY))) {
+        if (MoveFileExA(source, destination, flags)) return true;
+        error = GetLastError();
+        SetFileAttributesA(destination, Settable(attributes));
+    }
     SetLastError(error);
     return false;
 }

@@ -842,11 +842,12 @@ bool CUnzipper::ExtractCurrentTo(const char* destination, Failure& failure) {
 // When the free space cannot be read, the extraction is tried.
 bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination, Failure& failure) {
     char folder[MAX_PATH];
-    if (!HasPlainData(info) || !FolderOf(destination, folder) || !CreateFolderPath(folder))
-        return failure.Fail(Failure::Other);
+    if (!HasPlainData(info) || !FolderOf(destination, folder)) return failure.Fail(Failure::Other);
     // A restore that was killed left its partial file here; it goes before
-    // the free space is judged.
+    // the free space is judged. The folder is made or checked once for the
+    // entries that follow each other into it.
     if (_stricmp(m_work->preparedFolder, folder)) {
+        if (!CreateFolderPath(folder)) return failure.Fail(Failure::Other);
         RemoveEndedProcessTempFiles(folder, CTempFile::kPrefix, nullptr);
         strcpy(m_work->preparedFolder, folder);
         m_work->freeSpace.Forget();
@@ -854,7 +855,11 @@ bool CUnzipper::ExtractTo(const ZipEntryInfo& info, const char* destination, Fai
     ULONGLONG free = 0;
     if (!m_work->freeSpace.Admits(folder, info.uncompressedSize, free)) return failure.NoRoomFor(info.uncompressedSize, free);
     CTempFile temp;
-    if (!temp.Create(folder)) return failure.Fail(Failure::NoTemporary, GetLastError());
+    if (!temp.Create(folder)) {
+        // The folder went after an earlier entry was put in it: it is made again.
+        if (GetLastError() != ERROR_PATH_NOT_FOUND || !CreateFolderPath(folder) || !temp.Create(folder))
+            return failure.Fail(Failure::NoTemporary, GetLastError());
+    }
     CUnzEntry entry(static_cast<unzFile>(m_unzip));
     Output output(temp.Handle(), *m_work);
     const bool copied = entry.OpenRaw() && CopyEntryData(info, output) && entry.Close();

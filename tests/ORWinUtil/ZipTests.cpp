@@ -773,3 +773,18 @@ TEST(ZipSafety, ReadOnlyFilesAreReplacedAndKeptReadOnlyOnFailure) {
     EXPECT_EQ(0u, GetFileAttributesA(old.c_str()) & FILE_ATTRIBUTE_READONLY);
     SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+// The folder an entry went into is made once for the entries after it; one
+// removed in between (the restore of another item cleared it) is made again.
+TEST(ZipSafety, AFolderRemovedBetweenEntriesIsMadeAgain) {
+    ScratchFolder scratch;
+    WriteRawArchive(scratch / "a.zip", {Stored("Inbox.dbx", "inbox"), Stored("Sent.dbx", "sent")});
+    const std::string folder = scratch / "Store", inbox = folder + "\\Inbox.dbx", sent = folder + "\\Sent.dbx";
+    CUnzipper unzip((scratch / "a.zip").c_str());
+    ASSERT_TRUE(unzip.GotoFile("Inbox.dbx", false));
+    ASSERT_TRUE(unzip.UnzipFileTo(inbox.c_str()));
+    ASSERT_TRUE(DeleteFileA(inbox.c_str()) && RemoveDirectoryA(folder.c_str()));
+    ASSERT_TRUE(unzip.GotoFile("Sent.dbx", false));
+    EXPECT_TRUE(unzip.UnzipFileTo(sent.c_str()));
+    EXPECT_EQ("sent", Read(sent));
+}
