@@ -199,6 +199,7 @@ bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, st
     bool ok = CreateDirectoryA(top.c_str(), nullptr) && zipper.OpenArchive(scratch.Temp().c_str(), scratch.Stage().c_str());
     if (!ok) reason = "The undo file cannot be written in " + folder + ".";
     std::set<std::string> listed;
+    auto createdFolderLine = [](const std::string& path) { return std::string(kCreatedFolder) + "\t" + path + "\r\n"; };
     for (const Item& item : m_items) {
         if (!ok) break;
         const std::string staged = top + "\\" + item.entry;
@@ -220,17 +221,19 @@ bool CUndoPlan::Write(const std::string& folder, const std::string& baseName, st
             } else if (item.keptAside) {
                 created += std::string(kKeptAsideKey) + "\t" + item.entry + "\t" + item.source + "\r\n";
             }
-        } else if (GetFileAttributesA(item.source.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            // The folders the restore will make, outermost first; a folder
-            // listed already has its missing parents listed before it.
+        } else if (listed.count(createdFolderLine(ParentOf(item.source))) ||
+                   GetFileAttributesA(item.source.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            // Nothing is in a folder the restore will make, so a store restored
+            // anew is not looked up file by file. The folders the restore will
+            // make, outermost first; a folder listed already has its missing
+            // parents listed before it.
             std::vector<std::string> folders;
             for (std::string parent = ParentOf(item.source);
-                 !parent.empty() && !listed.count(std::string(kCreatedFolder) + "\t" + parent + "\r\n") &&
+                 !parent.empty() && !listed.count(createdFolderLine(parent)) &&
                  GetFileAttributesA(parent.c_str()) == INVALID_FILE_ATTRIBUTES;
                  parent = ParentOf(parent))
                 folders.insert(folders.begin(), parent);
-            for (const std::string& made : folders)
-                AddLineOnce(created, listed, std::string(kCreatedFolder) + "\t" + made + "\r\n");
+            for (const std::string& made : folders) AddLineOnce(created, listed, createdFolderLine(made));
             created += std::string(kCreatedFile) + "\t" + item.source + "\r\n";
         } else if (!zipper.AddFileAs(item.source.c_str(), staged.c_str())) {
             // Read straight from where it is: a copy first would double the
