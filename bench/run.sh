@@ -43,7 +43,7 @@ trap cleanup EXIT
 echo "== Benchmark data (generated once, kept in $data)"
 mkdir -p "$data"
 wanted oe && { python3 "$root/bench/gen_data.py" oe "$data/oe" "$oe_mb" || exit 1; }
-run reg add 'HKLM\Software\Orridge\Velmora' /v "Velmora Home" /d "Z:$(echo "$build/home" | tr / '\\')" /f >/dev/null
+"$root/scripts/set-home.sh" "$build" || exit 1
 wanted pst && { python3 "$root/bench/gen_data.py" pst "$data/Outlook.pst" "$pst_mb" || exit 1; }
 
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
