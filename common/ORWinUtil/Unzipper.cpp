@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -29,6 +30,20 @@ constexpr ULONGLONG kPipedFrom = 2 * kSlabSize;
 // Compressed data is read in blocks of this size.
 constexpr DWORD kReadSize = 256 * 1024;
 constexpr size_t kMaxLanes = 4;
+
+// The test seam that holds a large entry's extraction open long enough for a
+// test to kill the process in the middle of it: milliseconds to wait after
+// each slab, at most a second. Unset in use.
+const char* const kSlabPauseVariable = "VELMORA_TEST_PAUSE_AFTER_SLAB";
+DWORD SlabPauseForTests() {
+    static const DWORD pause = [] {
+        char value[16];
+        DWORD length = GetEnvironmentVariableA(kSlabPauseVariable, value, sizeof(value));
+        if (length == 0 || length >= sizeof(value)) return DWORD(0);
+        return std::min<DWORD>(1000, strtoul(value, nullptr, 10));
+    }();
+    return pause;
+}
 
 // Small files spend most of their time in file-system calls (create, times,
 // rename) rather than inflating, so one lane more than there are processors
@@ -182,6 +197,7 @@ private:
                 length = m_length[slab];
             }
             bool ok = Write(Slab(slab), length);
+            if (ok && SlabPauseForTests()) Sleep(SlabPauseForTests());
             {
                 std::lock_guard<std::mutex> guard(m_lock);
                 m_length[slab] = 0;
